@@ -1,0 +1,84 @@
+// Writes the pinned-results table to standard output. Run it only when the
+// model is meant to change, from a Release build:
+//   build/tests/nerido_pin_table > tests/data/pinned_results.txt
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "pinned_table.hpp"
+
+namespace {
+
+using nerido::testing::channel_table_ghz;
+using nerido::testing::evaluate;
+
+void emit(char kind, const std::vector<float>& in) {
+  std::printf("%c", kind);
+  for (float v : in) {
+    std::printf(" %a", static_cast<double>(v));
+  }
+  std::printf(" :");
+  for (float v : evaluate(kind, in)) {
+    std::printf(" %a", static_cast<double>(v));
+  }
+  std::printf("\n");
+}
+
+// A fixed linear congruential sequence, so the table's inputs never depend
+// on a library's random generator.
+struct Sequence {
+  std::uint32_t state = 20261208u;
+  float uniform(float lo, float hi) {
+    state = state * 1664525u + 1013904223u;
+    const double unit = static_cast<double>(state >> 8) / 16777216.0;
+    return static_cast<float>(static_cast<double>(lo) + unit * static_cast<double>(hi - lo));
+  }
+};
+
+}  // namespace
+
+int main() {
+  std::printf("# Pinned model results: inputs, then the exact output bits.\n");
+  const float degree = nerido::emissivity::radians_per_degree;
+  std::vector<float> frequencies(channel_table_ghz.begin(), channel_table_ghz.end());
+  for (float f : {1.4f, 4.0f, 8.0f, 10.7f, 37.0f}) {
+    frequencies.push_back(f);
+  }
+  for (float f : frequencies) {
+    for (float t : {-2.0f, 0.0f, 12.5f, 28.0f, 45.0f}) {
+      for (float angle : {0.0f, 30.0f, 53.0f}) {
+        const float theta = static_cast<float>(static_cast<double>(angle) * static_cast<double>(degree));
+        emit('K', {f, theta, t, 36.0f});
+      }
+    }
+  }
+  for (float s : {0.0f, 0.0999999f, 0.1f, 20.0f, 40.0f}) {
+    for (float t : {-2.0f, 20.0f, 45.0f}) {
+      emit('K', {4.74f, 0.0f, t, s});
+      emit('K', {7.09f, 0.7f, t, s});
+    }
+  }
+  for (int t = -2; t <= 45; ++t) {
+    emit('L', {static_cast<float>(t), 0.0f, 0.0f, 1.0f});
+  }
+  for (float t : {0.5f, 28.0f}) {
+    for (float a1 : {0.0f, 30.0f, 60.0f}) {
+      for (float a2 : {0.0f, 30.0f}) {
+        emit('L', {t, a1, a2, 1.0f});
+        emit('L', {t, a1, a2, 20.0f});
+      }
+    }
+  }
+  Sequence seq;
+  for (int i = 0; i < 240; ++i) {
+    const float f = channel_table_ghz[static_cast<unsigned>(i) % channel_table_ghz.size()];
+    const float sst = seq.uniform(-2.0f, 45.0f) + 273.146f;
+    const float h = i % 10 == 0 ? seq.uniform(1.0f, 1200.0f) : seq.uniform(1.0f, 16000.0f);
+    const float ta = seq.uniform(-70.0f, 45.0f) + 273.146f;
+    const float e0 = seq.uniform(0.35f, 0.375f);
+    const float wind = i % 4 == 0 ? seq.uniform(0.0f, 12.0f) : seq.uniform(0.0f, 150.0f);
+    const float rain = i % 7 == 0 ? 0.0f : seq.uniform(0.0f, 150.0f);
+    emit('B', {f, sst, h, ta, e0, wind, rain});
+  }
+  return 0;
+}
