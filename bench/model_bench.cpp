@@ -2,15 +2,14 @@
 // double-precision elementary-function calls that the computation makes
 // (11 per kleinswift evaluation, three evaluations per channel, and 7 per
 // tbvanto: 240 in all), with the arguments the computation passes.
+#include <benchmark/benchmark.h>
+
 #include <array>
 #include <cmath>
 #include <cstdint>
 
-#include <benchmark/benchmark.h>
-
 #include "emissivity/kleinswift.hpp"
 #include "radiance/tbvanto.hpp"
-
 #include "recorded_calls.inc"
 
 namespace {
@@ -33,8 +32,8 @@ void six_channel_computation(benchmark::State& state) {
     const float air_k = static_cast<float>(static_cast<double>(air_c) + 273.146);
     std::array<float, 6> tb{};
     for (std::size_t i = 0; i < channels_ghz.size(); ++i) {
-      tb[i] = nerido::radiance::tbvanto(channels_ghz[i], sst_k, altitude_m, air_k,
-                                        emissivities[i], wind_rain);
+      tb[i] = nerido::radiance::tbvanto(channels_ghz[i], sst_k, altitude_m, air_k, emissivities[i],
+                                        wind_rain);
     }
     benchmark::DoNotOptimize(tb.data());
     benchmark::ClobberMemory();

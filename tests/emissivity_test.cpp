@@ -1,10 +1,10 @@
+#include <gtest/gtest.h>
+
 #include <array>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "emissivity/kleinswift.hpp"
 #include "emissivity/sea_water.hpp"
@@ -150,8 +150,8 @@ TEST(KlswLoop, ChannelEmissivities) {
       {28, 0, 30, 1, "0.3180 0.3201 0.3209 0.3222 0.3238 0.3247"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << "T=" << c.t << " angles=" << c.angle1 << ","
-                                      << c.angle2 << " selector=" << c.selector);
+    SCOPED_TRACE(::testing::Message() << "T=" << c.t << " angles=" << c.angle1 << "," << c.angle2
+                                      << " selector=" << c.selector);
     std::array<float, 6> e{};
     klsw_loop(channels_ghz, c.t, c.angle1, c.angle2, e, c.selector, 6);
     EXPECT_EQ(joined(e), c.emissivities);

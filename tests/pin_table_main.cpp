@@ -47,7 +47,8 @@ int main() {
   for (float f : frequencies) {
     for (float t : {-2.0f, 0.0f, 12.5f, 28.0f, 45.0f}) {
       for (float angle : {0.0f, 30.0f, 53.0f}) {
-        const float theta = static_cast<float>(static_cast<double>(angle) * static_cast<double>(degree));
+        const float theta =
+            static_cast<float>(static_cast<double>(angle) * static_cast<double>(degree));
         emit('K', {f, theta, t, 36.0f});
       }
     }

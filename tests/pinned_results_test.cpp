@@ -1,12 +1,12 @@
 // Every line of the committed table must come out bit for bit. The table was
 // written by a Release build; the Debug and sanitizer builds run this same
 // test, which is how the builds are shown to agree.
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "numeric_text.hpp"
 #include "pinned_table.hpp"

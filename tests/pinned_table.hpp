@@ -24,7 +24,7 @@ inline constexpr std::array<float, 6> channel_table_ghz{4.74f, 5.31f, 5.57f, 6.0
 
 struct PinnedLine {
   char kind = 0;
-  std::vector<float> inputs;    // every input, integers included, as floats
+  std::vector<float> inputs;  // every input, integers included, as floats
   std::vector<float> outputs;
 };
 

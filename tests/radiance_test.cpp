@@ -1,7 +1,7 @@
+#include <gtest/gtest.h>
+
 #include <array>
 #include <cmath>
-
-#include <gtest/gtest.h>
 
 #include "numeric_text.hpp"
 #include "radiance/tbvanto.hpp"
@@ -45,8 +45,8 @@ TEST(Tbvanto, WorkedExamples) {
       {{3.9f, 293.146f, 3000, 283.146f, 0.35f, 10, 10}, "0.00"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << "f=" << c.in.f << " W=" << c.in.wind
-                                      << " R=" << c.in.rain);
+    SCOPED_TRACE(::testing::Message()
+                 << "f=" << c.in.f << " W=" << c.in.wind << " R=" << c.in.rain);
     EXPECT_EQ(fixed(run(c.in), 2), c.tb);
   }
 }
@@ -96,11 +96,10 @@ TEST(Tbvanto, WindIncrementPiecesSwitchOnStrictTests) {
     const char* increment;
   };
   const Case cases[] = {
-      {0, "0.0000"},
-      {6.9999995f, "0.0086240"},  // lower piece, just below 7
-      {7, "0.0086242"},           // middle piece, not the lower one's 0.008624
-      {36.999996f, "0.10876"},    // middle piece, just below 37
-      {37, "0.10877"},            // upper piece: 0.108768, not 0.1087642
+      {0, "0.0000"},           {6.9999995f, "0.0086240"},  // lower piece, just below 7
+      {7, "0.0086242"},         // middle piece, not the lower one's 0.008624
+      {36.999996f, "0.10876"},  // middle piece, just below 37
+      {37, "0.10877"},          // upper piece: 0.108768, not 0.1087642
       {150, "0.72394"},
   };
   for (const Case& c : cases) {
@@ -158,13 +157,13 @@ TEST(Tbvanto, RainLayerLimitsApplyInOrder) {
     const char* limited;
   };
   const Case cases[] = {
-      {100, 297.146f, "4888.5", "100.00"},     // aircraft cap over everything
-      {100, 253.146f, "-3540.6", "100.00"},    // the cap overrides the 150 m floor
-      {3000, 283.146f, "5106.5", "3000.0"},    // aircraft cap
-      {12000, 243.146f, "6443.7", "5000.0"},   // high-altitude cap
-      {11000, 253.146f, "7359.4", "7359.4"},   // no cap at exactly 11000 m
-      {16000, 213.146f, "4696.6", "4696.6"},   // below the high cap already
-      {1500, 233.146f, "-5972.0", "150.00"},   // floor
+      {100, 297.146f, "4888.5", "100.00"},    // aircraft cap over everything
+      {100, 253.146f, "-3540.6", "100.00"},   // the cap overrides the 150 m floor
+      {3000, 283.146f, "5106.5", "3000.0"},   // aircraft cap
+      {12000, 243.146f, "6443.7", "5000.0"},  // high-altitude cap
+      {11000, 253.146f, "7359.4", "7359.4"},  // no cap at exactly 11000 m
+      {16000, 213.146f, "4696.6", "4696.6"},  // below the high cap already
+      {1500, 233.146f, "-5972.0", "150.00"},  // floor
   };
   for (const Case& c : cases) {
     Inputs in = traced_row;

@@ -1,6 +1,7 @@
 #include "emissivity/kleinswift.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 
 #include "emissivity/sea_water.hpp"
@@ -12,54 +13,85 @@ namespace {
 // pi/2 in single precision: the phase of a purely imaginary eps - sin^2(theta).
 inline constexpr float right_angle_rad = 1.5707964f;
 
-struct Reflectivities {
-  float rv;
-  float rh;
-};
-
 // Square as the model forms it: pow(x, 2.0) of the C library, stored in
 // single precision. (Not x * x: the two can differ in the last bit.)
 float pow_square(double x) noexcept { return to_single(dmath::pow(x, 2.0)); }
 
-Reflectivities fresnel(float incidence_rad, Permittivity eps) noexcept {
-  const double mu = wide(to_single(dmath::cos(wide(incidence_rad))));
-  const double er = wide(eps.real);
-  const double ei = wide(eps.loss);
-  // eps - sin^2(theta), with sin^2 taken as 1 - cos^2: real part g, imaginary part ei.
-  const double g = (er - coef(1.0f)) + mu * mu;
-  const double modulus = wide(to_single(dmath::sqrt(ei * ei + g * g)));
-  const double phase =
-      g == 0.0 ? wide(right_angle_rad) : wide(to_single(dmath::atan2(ei, g)));
-  // Square root of eps - sin^2(theta) in polar form: a + i*b, first quadrant.
-  const double root_modulus = wide(to_single(dmath::sqrt(modulus)));
-  const double half_phase = phase * coef(0.5f);
-  const double ch = wide(to_single(dmath::cos(half_phase)));
-  const double sh = wide(to_single(dmath::sin(half_phase)));
-  const double a = ch * root_modulus;
-  const double b = sh * root_modulus;
+// One kleinswift evaluation, split into steps at the points where the next
+// step needs a library call's result. klsw_loop runs the three evaluations of
+// a channel step by step side by side, so that the processor overlaps their
+// calls instead of waiting on each in turn; every evaluation does exactly the
+// same arithmetic whatever order they run in.
+struct Evaluation {
+  float incidence_rad = 0.0f;  // theta (radians)
+  Permittivity eps{};          // eps' and eps'' in single precision
+  double mu = 0.0;             // cos(theta), single-rounded
+  double modulus = 0.0;        // |eps - sin^2(theta)|, single-rounded
+  double phase = 0.0;          // arg(eps - sin^2(theta)), single-rounded (radians)
+  double root_modulus = 0.0;   // sqrt(modulus), single-rounded
+  double ch = 0.0;             // cos(phase / 2), single-rounded
+  double sh = 0.0;             // sin(phase / 2), single-rounded
+  float rv = 0.0f;             // vertical-polarisation reflectivity
+  float rh = 0.0f;             // horizontal-polarisation reflectivity
+};
+
+// Permittivity of the water and the cosine of the incidence angle.
+void start(Evaluation& ev, float frequency_ghz, float temperature_c, float salinity) noexcept {
+  ev.eps = sea_water_permittivity(frequency_ghz, temperature_c, salinity);
+  ev.mu = wide(to_single(dmath::cos(wide(ev.incidence_rad))));
+}
+
+// Modulus and phase of eps - sin^2(theta), with sin^2 taken as 1 - cos^2:
+// real part g, imaginary part eps''.
+void polar_form(Evaluation& ev) noexcept {
+  const double ei = wide(ev.eps.loss);
+  const double g = (wide(ev.eps.real) - coef(1.0f)) + ev.mu * ev.mu;
+  ev.modulus = wide(to_single(dmath::sqrt(ei * ei + g * g)));
+  ev.phase = g == 0.0 ? wide(right_angle_rad) : wide(to_single(dmath::atan2(ei, g)));
+}
+
+// Modulus and half-phase of the complex square root.
+void square_root(Evaluation& ev) noexcept {
+  ev.root_modulus = wide(to_single(dmath::sqrt(ev.modulus)));
+  const double half_phase = ev.phase * coef(0.5f);
+  ev.ch = wide(to_single(dmath::cos(half_phase)));
+  ev.sh = wide(to_single(dmath::sin(half_phase)));
+}
+
+// Fresnel power reflectivities from w = a + i*b, the square root of
+// eps - sin^2(theta) in the first quadrant.
+void reflectivities(Evaluation& ev) noexcept {
+  const double mu = ev.mu;
+  const double er = wide(ev.eps.real);
+  const double ei = wide(ev.eps.loss);
+  const double a = ev.ch * ev.root_modulus;
+  const double b = ev.sh * ev.root_modulus;
   const double b_single = wide(to_single(b));
 
-  const float rh = to_single(((mu - a) * (mu - a) + b * b) / (b * b + (mu + a) * (mu + a)));
+  ev.rh = to_single(((mu - a) * (mu - a) + b * b) / (b * b + (mu + a) * (mu + a)));
 
   const double s1 = pow_square(mu * er - a);
   const double s2 = pow_square(mu * ei - b_single);
   const double numerator = wide(to_single(s1 + s2));
   const double s3 = pow_square(mu * er + a);
   const double s4 = pow_square(mu * ei + b_single);
-  const float rv = to_single(numerator / (s3 + s4));
-  return {rv, rh};
+  ev.rv = to_single(numerator / (s3 + s4));
 }
 
 }  // namespace
 
 void kleinswift(float frequency_ghz, float incidence_rad, float temperature_c, float salinity,
                 float& rv, float& rh, float& eps_real, float& eps_loss) noexcept {
-  const Permittivity eps = sea_water_permittivity(frequency_ghz, temperature_c, salinity);
-  const Reflectivities r = fresnel(incidence_rad, eps);
-  eps_real = eps.real;
-  eps_loss = eps.loss;
-  rh = r.rh;
-  rv = r.rv;
+  Evaluation ev;
+  ev.incidence_rad = incidence_rad;
+  start(ev, frequency_ghz, temperature_c, salinity);
+  polar_form(ev);
+  square_root(ev);
+  reflectivities(ev);
+  eps_real = ev.eps.real;
+  eps_loss = ev.eps.loss;
+  rh = ev.rh;
+  rv = ev.rv;
 }
 
 void klsw_loop(std::span<const float> frequencies_ghz, float temperature_c, float angle1_deg,
@@ -70,21 +102,31 @@ void klsw_loop(std::span<const float> frequencies_ghz, float temperature_c, floa
   if (count < 1) {
     return;
   }
-  const std::size_t n = std::min({static_cast<std::size_t>(count), frequencies_ghz.size(),
-                                  emissivities.size()});
+  const std::size_t n =
+      std::min({static_cast<std::size_t>(count), frequencies_ghz.size(), emissivities.size()});
   constexpr float nadir_rad = 0.0f;
   for (std::size_t i = 0; i < n; ++i) {
-    const float f = frequencies_ghz[i];
-    // The permittivity parts of the three calls are not needed here.
-    float eps_real = 0.0f;
-    float eps_loss = 0.0f;
-    float rv0 = 0.0f, rh0 = 0.0f, rv1 = 0.0f, rh1 = 0.0f, rv2 = 0.0f, rh2 = 0.0f;
-    kleinswift(f, nadir_rad, temperature_c, ocean_salinity, rv0, rh0, eps_real, eps_loss);
-    kleinswift(f, theta1, temperature_c, ocean_salinity, rv1, rh1, eps_real, eps_loss);
-    kleinswift(f, theta2, temperature_c, ocean_salinity, rv2, rh2, eps_real, eps_loss);
+    // Three full kleinswift evaluations: at nadir, at the first and at the
+    // second angle. Their permittivities are not needed here.
+    std::array<Evaluation, 3> ev{};
+    ev[0].incidence_rad = nadir_rad;
+    ev[1].incidence_rad = theta1;
+    ev[2].incidence_rad = theta2;
+    for (Evaluation& lane : ev) {
+      start(lane, frequencies_ghz[i], temperature_c, ocean_salinity);
+    }
+    for (Evaluation& lane : ev) {
+      polar_form(lane);
+    }
+    for (Evaluation& lane : ev) {
+      square_root(lane);
+    }
+    for (Evaluation& lane : ev) {
+      reflectivities(lane);
+    }
     const double e = selector == vertical_selector
-                         ? (coef(1.0f) - wide(rv1)) - (wide(rh0) - wide(rh2))
-                         : (coef(1.0f) - wide(rh1)) - (wide(rv0) - wide(rv2));
+                         ? (coef(1.0f) - wide(ev[1].rv)) - (wide(ev[0].rh) - wide(ev[2].rh))
+                         : (coef(1.0f) - wide(ev[1].rh)) - (wide(ev[0].rv) - wide(ev[2].rv));
     emissivities[i] = to_single(e);
   }
 }

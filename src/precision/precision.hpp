@@ -11,9 +11,7 @@
 namespace nerido {
 
 // Rounds a double to the nearest float. The single rounding point of the models.
-[[nodiscard]] constexpr float to_single(double value) noexcept {
-  return static_cast<float>(value);
-}
+[[nodiscard]] constexpr float to_single(double value) noexcept { return static_cast<float>(value); }
 
 // The double holding exactly the single-precision value of a coefficient.
 // Coefficients are written as float literals (`coef(88.045f)`) so that the
@@ -37,9 +35,7 @@ inline double cos(double x) noexcept { return std::cos(x); }
 inline double sin(double x) noexcept { return std::sin(x); }
 inline double sqrt(double x) noexcept { return std::sqrt(x); }
 inline double atan2(double y, double x) noexcept { return std::atan2(y, x); }
-inline double pow(double base, double exponent) noexcept {
-  return std::pow(base, exponent);
-}
+inline double pow(double base, double exponent) noexcept { return std::pow(base, exponent); }
 
 double exp(float) = delete;
 double cos(float) = delete;

@@ -97,11 +97,10 @@ BudgetTrace trace_budget(float frequency_ghz, float sst_k, float altitude_m, flo
   t.wind_increment = wind_increment(wind);
   t.frequency_correction = frequency_correction(frequency_ghz, wind);
   t.zenith_transmissivity = zenith_transmissivity(frequency_ghz);
-  t.surface_emissivity =
-      to_single((t.wind_increment + t.frequency_correction) + wide(emissivity));
+  t.surface_emissivity = to_single((t.wind_increment + t.frequency_correction) + wide(emissivity));
   t.altitude_factor = altitude_factor(altitude_m);
-  t.air_transmissivity = to_single(
-      dmath::pow(wide(t.zenith_transmissivity), one - wide(t.altitude_factor)));
+  t.air_transmissivity =
+      to_single(dmath::pow(wide(t.zenith_transmissivity), one - wide(t.altitude_factor)));
   t.raw_rain_height_m = raw_rain_height(air_k, altitude_m);
   t.rain_height_m = limited_rain_height(t.raw_rain_height_m, altitude_m);
 
@@ -110,10 +109,8 @@ BudgetTrace trace_budget(float frequency_ghz, float sst_k, float altitude_m, flo
   t.frequency_exponent = coef(2.63f) * wide(t.rain_rate_factor);
   t.frequency_factor = to_single(dmath::pow(wide(frequency_ghz), t.frequency_exponent));
   t.rain_rate_power = to_single(dmath::pow(rain, coef(0.87f)));
-  t.rain_attenuation =
-      (wide(t.frequency_factor) * coef(3.94e-9f)) * wide(t.rain_rate_power);
-  t.rain_up_transmissivity =
-      to_single(dmath::exp(-t.rain_attenuation * wide(t.rain_height_m)));
+  t.rain_attenuation = (wide(t.frequency_factor) * coef(3.94e-9f)) * wide(t.rain_rate_power);
+  t.rain_up_transmissivity = to_single(dmath::exp(-t.rain_attenuation * wide(t.rain_height_m)));
   t.rain_down_transmissivity = to_single(dmath::exp(-t.rain_attenuation * rain_column_m));
 
   t.sky_layer_k = layer_temperature(air_k, altitude_m, sky_layer_m);

@@ -17,29 +17,29 @@ inline constexpr float window_high_ghz = 8.0f;
 // fields marked "single" hold the single-precision value the model rounds
 // to; the others are carried in double precision.
 struct BudgetTrace {
-  double wind_increment;         // delta e_W (dimensionless)
-  double frequency_correction;   // delta e_F (dimensionless)
-  float zenith_transmissivity;   // tau_Z, single
-  float surface_emissivity;      // e, single; not limited to 1
-  float altitude_factor;         // q = exp(-h / 3500 m), single
-  float air_transmissivity;      // tau_A below the aircraft, single
-  float raw_rain_height_m;       // rain-layer top before the limits (m), single
-  float rain_height_m;           // h_R after floor and caps (m), single
-  float rain_rate_factor;        // r1 = R^0.06, single
-  double frequency_exponent;     // n = 2.63 r1
-  float frequency_factor;        // P = f^n, single
-  float rain_rate_power;         // r2 = R^0.87, single
-  double rain_attenuation;       // kappa (per metre)
-  float rain_up_transmissivity;  // tau_R over the rain layer, single
+  double wind_increment;           // delta e_W (dimensionless)
+  double frequency_correction;     // delta e_F (dimensionless)
+  float zenith_transmissivity;     // tau_Z, single
+  float surface_emissivity;        // e, single; not limited to 1
+  float altitude_factor;           // q = exp(-h / 3500 m), single
+  float air_transmissivity;        // tau_A below the aircraft, single
+  float raw_rain_height_m;         // rain-layer top before the limits (m), single
+  float rain_height_m;             // h_R after floor and caps (m), single
+  float rain_rate_factor;          // r1 = R^0.06, single
+  double frequency_exponent;       // n = 2.63 r1
+  float frequency_factor;          // P = f^n, single
+  float rain_rate_power;           // r2 = R^0.87, single
+  double rain_attenuation;         // kappa (per metre)
+  float rain_up_transmissivity;    // tau_R over the rain layer, single
   float rain_down_transmissivity;  // tau_D over the fixed 4000 m column, single
-  double sky_layer_k;            // T4500, air at 4500 m (K)
-  double low_layer_k;            // T1000, air at 1000 m (K)
-  double upwelling_k;            // T_U (K)
-  double sky_k;                  // T_S, sky brightness above the rain (K)
-  double downwelling_k;          // T_D, downwelling brightness at the surface (K)
-  double surface_k;              // T_Surf, surface brightness (K)
-  double path_transmissivity;    // tau = tau_R tau_A
-  double brightness_k;           // Tb before the final rounding (K)
+  double sky_layer_k;              // T4500, air at 4500 m (K)
+  double low_layer_k;              // T1000, air at 1000 m (K)
+  double upwelling_k;              // T_U (K)
+  double sky_k;                    // T_S, sky brightness above the rain (K)
+  double downwelling_k;            // T_D, downwelling brightness at the surface (K)
+  double surface_k;                // T_Surf, surface brightness (K)
+  double path_transmissivity;      // tau = tau_R tau_A
+  double brightness_k;             // Tb before the final rounding (K)
 };
 
 // All working quantities of one evaluation inside the frequency window.
