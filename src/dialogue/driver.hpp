@@ -1,0 +1,26 @@
+// The dialogue: five prompts, validation, navigation, and the six-channel
+// brightness temperatures whenever all five values stand.
+#pragma once
+
+#include "dialogue/byte_streams.hpp"
+#include "dialogue/fields.hpp"
+
+namespace nerido::dialogue {
+
+enum class Ending {
+  operator_stop,       // a blank line, "NO" or "EX" where it stops the dialogue
+  input_ended,         // the input ended while a prompt waited (see `read`)
+  stop_requested,      // a signal asked the program to stop
+};
+
+struct Outcome {
+  Ending ending = Ending::operator_stop;
+  LineRead read = LineRead::delivered;  // for input_ended: how the read ended
+};
+
+// Runs one whole dialogue on `in` and `out` and says how it ended. It owns
+// every value of the run; what the process does at the end (exit status,
+// diagnostic, abort) is the caller's.
+Outcome run_dialogue(ByteSource& in, ByteSink& out);
+
+}  // namespace nerido::dialogue
