@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
@@ -439,6 +440,39 @@ TEST(ProgramEnds, HundredMegabyteLineNeedsNoMoreMemory) {
   EXPECT_EQ(r.error, read_start_end);
   EXPECT_EQ(r.end, aborted);
   EXPECT_LT(r.max_rss_kib, 32 * 1024);
+}
+
+// Input that reports a stop request from the moment its text has been read
+// in, as standard input does when a signal arrives while the program works
+// through lines it has already buffered.
+class StopAfterText final : public ByteSource {
+ public:
+  explicit StopAfterText(std::string_view text) : text_(text) {}
+  [[nodiscard]] bool stop_requested() const override { return handed_out_; }
+
+ protected:
+  long fill(char* into, std::size_t size) override {
+    if (handed_out_) {
+      return -1;
+    }
+    handed_out_ = true;
+    const std::size_t count = std::min(size, text_.size());
+    text_.copy(into, count);
+    return static_cast<long>(count);
+  }
+
+ private:
+  std::string_view text_;
+  bool handed_out_ = false;
+};
+
+TEST(ProgramEnds, StopRequestEndsTheDialogueAtTheNextPrompt) {
+  StopAfterText in("28\n3000\n");
+  StringSink out;
+  const Outcome outcome = run_dialogue(in, out);
+  out.flush();
+  EXPECT_EQ(outcome.ending, Ending::stop_requested);
+  EXPECT_EQ(out.text(), sst + alt);  // the buffered "3000" is not acted on
 }
 
 TEST(ProgramEnds, FailedOutputInProcessIsVisibleToTheCaller) {

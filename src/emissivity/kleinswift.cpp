@@ -70,11 +70,11 @@ void reflectivities(Evaluation& ev) noexcept {
 
   ev.rh = to_single(((mu - a) * (mu - a) + b * b) / (b * b + (mu + a) * (mu + a)));
 
-  const double s1 = pow_square(mu * er - a);
-  const double s2 = pow_square(mu * ei - b_single);
+  const double s1 = wide(pow_square(mu * er - a));
+  const double s2 = wide(pow_square(mu * ei - b_single));
   const double numerator = wide(to_single(s1 + s2));
-  const double s3 = pow_square(mu * er + a);
-  const double s4 = pow_square(mu * ei + b_single);
+  const double s3 = wide(pow_square(mu * er + a));
+  const double s4 = wide(pow_square(mu * ei + b_single));
   ev.rv = to_single(numerator / (s3 + s4));
 }
 

@@ -16,10 +16,10 @@ namespace nerido {
 // The double holding exactly the single-precision value of a coefficient.
 // Coefficients are written as float literals (`coef(88.045f)`) so that the
 // double arithmetic sees the value the model was fitted with, not the decimal.
-[[nodiscard]] constexpr double coef(float value) noexcept { return value; }
+[[nodiscard]] constexpr double coef(float value) noexcept { return static_cast<double>(value); }
 
 // Widens a stored float to double before any arithmetic on it (exact).
-[[nodiscard]] constexpr double wide(float value) noexcept { return value; }
+[[nodiscard]] constexpr double wide(float value) noexcept { return static_cast<double>(value); }
 
 // Elementary functions in double precision only. The float overloads are
 // deleted: with <cmath>, std::exp(float) quietly calls expf, which differs
