@@ -81,6 +81,9 @@ struct Transcript {
   End end;
 };
 
+// Test listings show a transcript by its name, not its bytes.
+void PrintTo(const Transcript& t, std::ostream* os) { *os << t.name; }
+
 std::vector<Transcript> transcripts() {
   return {
       // Worked results.
