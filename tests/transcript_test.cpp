@@ -1,7 +1,7 @@
 // Golden transcripts: the bytes fed to standard input, the exact bytes
 // expected on standard output and standard error, and how the run ends.
 // Each transcript runs twice: in-process on string streams, and against the
-// built program through files.
+// built program through pipes.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/time.h>
@@ -12,8 +12,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
+#include <thread>
 #include <stdexcept>
 #include <string_view>
 #include <string>
@@ -214,119 +213,39 @@ TEST_P(TranscriptTest, InProcess) {
   EXPECT_EQ(end, t.end);
 }
 
-std::string slurp(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-struct ProgramRun {
-  std::string output;
-  std::string error;
-  End end;
-};
-
-// Runs the built program with `input` as its standard input. The output
-// goes to `output_path` (a temporary file unless given, e.g. /dev/full).
-ProgramRun run_program(const std::string& input, const std::string& output_path = "") {
-  char dir_template[] = "/tmp/nerido-transcript-XXXXXX";
-  const std::string dir = ::mkdtemp(dir_template);
-  const std::string in_path = dir + "/stdin";
-  const std::string out_path = output_path.empty() ? dir + "/stdout" : output_path;
-  const std::string err_path = dir + "/stderr";
-  std::ofstream(in_path, std::ios::binary) << input;
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const rlimit no_core{0, 0};
-    ::setrlimit(RLIMIT_CORE, &no_core);  // the abnormal end writes no core file
-    const int in = ::open(in_path.c_str(), O_RDONLY);
-    const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (in < 0 || out < 0 || err < 0) {
-      ::_exit(127);
-    }
-    ::dup2(in, 0);
-    ::dup2(out, 1);
-    ::dup2(err, 2);
-    ::execl(NERIDO_PROGRAM, "nerido", static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  ProgramRun run;
-  run.output = output_path.empty() ? slurp(out_path) : "";
-  run.error = slurp(err_path);
-  if (WIFEXITED(status)) {
-    run.end = End{WEXITSTATUS(status)};
-  } else if (WIFSIGNALED(status) && WTERMSIG(status) == SIGABRT) {
-    run.end = aborted;
-  } else {
-    run.end = End{-1000 - (WIFSIGNALED(status) ? WTERMSIG(status) : 0)};
-  }
-  ::unlink(in_path.c_str());
-  if (output_path.empty()) {
-    ::unlink(out_path.c_str());
-  }
-  ::unlink(err_path.c_str());
-  ::rmdir(dir.c_str());
-  return run;
-}
-
-TEST_P(TranscriptTest, Program) {
-  const Transcript& t = GetParam();
-  const ProgramRun run = run_program(t.input);
-  EXPECT_EQ(run.output, t.output);
-  EXPECT_EQ(run.error, t.error);
-  EXPECT_EQ(run.end, t.end);
-}
-
-INSTANTIATE_TEST_SUITE_P(Dialogue, TranscriptTest, ::testing::ValuesIn(transcripts()),
-                         [](const ::testing::TestParamInfo<Transcript>& param_info) {
-                           return param_info.param.name;
-                         });
-
-// Regression: a failed write to standard output ended with status 0.
-TEST(ProgramEnds, FailedOutputIsReportedAtTheOperatorsStop) {
-  const ProgramRun run = run_program("28\n3000\n15\n10\n5\nEX\n", "/dev/full");
-  EXPECT_EQ(run.error, "nerido: error writing standard output\n");
-  EXPECT_EQ(run.end, exit1);
-}
-
-// The program started with a pipe as standard input and output, so a test
-// can talk to it while it runs.
+// The built program on pipes, so that a test can feed it, read it and
+// signal it while it runs. Standard output may go to a file instead.
 class LiveProgram {
  public:
-  explicit LiveProgram(bool ignore_interrupt = false) {
-    int to_child[2];
-    int from_child[2];
-    int errors[2];
-    if (::pipe(to_child) != 0 || ::pipe(from_child) != 0 || ::pipe(errors) != 0) {
+  explicit LiveProgram(bool ignore_interrupt = false, const char* output_file = nullptr) {
+    int in[2];
+    int out[2];
+    int err[2];
+    if (::pipe(in) != 0 || ::pipe(out) != 0 || ::pipe(err) != 0) {
       throw std::runtime_error("pipe");
     }
     pid_ = ::fork();
     if (pid_ == 0) {
       const rlimit no_core{0, 0};
-      ::setrlimit(RLIMIT_CORE, &no_core);
+      ::setrlimit(RLIMIT_CORE, &no_core);  // the abnormal end writes no core file
       if (ignore_interrupt) {
         std::signal(SIGINT, SIG_IGN);
       }
-      ::dup2(to_child[0], 0);
-      ::dup2(from_child[1], 1);
-      ::dup2(errors[1], 2);
-      for (int fd : {to_child[0], to_child[1], from_child[0], from_child[1], errors[0],
-                     errors[1]}) {
+      ::dup2(in[0], 0);
+      ::dup2(output_file ? ::open(output_file, O_WRONLY) : out[1], 1);
+      ::dup2(err[1], 2);
+      for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) {
         ::close(fd);
       }
       ::execl(NERIDO_PROGRAM, "nerido", static_cast<char*>(nullptr));
       ::_exit(127);
     }
-    ::close(to_child[0]);
-    ::close(from_child[1]);
-    ::close(errors[1]);
-    input_ = to_child[1];
-    output_ = from_child[0];
-    errors_ = errors[0];
+    ::close(in[0]);
+    ::close(out[1]);
+    ::close(err[1]);
+    input_ = in[1];
+    output_ = out[0];
+    errors_ = err[0];
   }
   LiveProgram(const LiveProgram&) = delete;
   LiveProgram& operator=(const LiveProgram&) = delete;
@@ -340,11 +259,11 @@ class LiveProgram {
     }
   }
 
-  // Reads standard output until it ends with `text`.
-  std::string read_until(const std::string& text) {
+  // Reads standard output until it ends with `text` or is closed.
+  std::string read_until(std::string_view text) {
     std::string seen;
     char c = 0;
-    while (!seen.ends_with(text) && ::read(output_, &c, 1) == 1) {
+    while ((text.empty() || !seen.ends_with(text)) && ::read(output_, &c, 1) == 1) {
       seen += c;
     }
     return seen;
@@ -365,12 +284,13 @@ class LiveProgram {
       input_ = -1;
     }
   }
-  // Waits for the end; returns it with standard error and the peak memory.
+
   struct Result {
     End end;
     std::string error;
-    long max_rss_kib;
+    long max_rss_kib;  // peak memory of the program
   };
+  // Closes the input and waits for the end.
   Result wait() {
     close_input();
     Result r{};
@@ -397,36 +317,60 @@ class LiveProgram {
   int errors_ = -1;
 };
 
-TEST(ProgramEnds, InterruptAtAPrompt) {
+TEST_P(TranscriptTest, Program) {
+  const Transcript& t = GetParam();
   LiveProgram program;
-  program.read_until(sst);
-  program.send("28\n");
-  EXPECT_EQ(program.read_until(alt), alt);
-  program.signal(SIGINT);
+  std::thread feeder([&] {
+    program.send(t.input);
+    program.close_input();
+  });
+  const std::string output = program.read_until("");
+  feeder.join();
   const LiveProgram::Result r = program.wait();
-  EXPECT_EQ(r.error, "Interrupt\n");
+  EXPECT_EQ(output, t.output);
+  EXPECT_EQ(r.error, t.error);
+  EXPECT_EQ(r.end, t.end);
+}
+
+INSTANTIATE_TEST_SUITE_P(Dialogue, TranscriptTest, ::testing::ValuesIn(transcripts()),
+                         [](const ::testing::TestParamInfo<Transcript>& param_info) {
+                           return param_info.param.name;
+                         });
+
+// Regression: a failed write to standard output ended with status 0.
+TEST(ProgramEnds, FailedOutputIsReportedAtTheOperatorsStop) {
+  LiveProgram program(false, "/dev/full");
+  program.send("28\n3000\n15\n10\n5\nEX\n");
+  const LiveProgram::Result r = program.wait();
+  EXPECT_EQ(r.error, "nerido: error writing standard output\n");
   EXPECT_EQ(r.end, exit1);
 }
 
-TEST(ProgramEnds, TerminationRequestAtAPrompt) {
-  LiveProgram program;
-  program.read_until(sst);
-  program.signal(SIGTERM);
-  const LiveProgram::Result r = program.wait();
-  EXPECT_EQ(r.error, "Killed\n");
-  EXPECT_EQ(r.end, exit1);
-}
-
-TEST(ProgramEnds, InterruptIgnoredAtStartStaysIgnored) {
-  LiveProgram program(/*ignore_interrupt=*/true);
-  program.read_until(sst);
-  program.signal(SIGINT);
-  program.send("28\n");
-  EXPECT_EQ(program.read_until(alt), alt);  // still running
-  program.signal(SIGTERM);
-  const LiveProgram::Result r = program.wait();
-  EXPECT_EQ(r.error, "Killed\n");
-  EXPECT_EQ(r.end, exit1);
+TEST(ProgramEnds, SignalsAtAPrompt) {
+  struct Case {
+    bool ignore_interrupt;  // as a parent such as nohup leaves it
+    int first_signal;       // sent before the operator's "28" (0: none)
+    int last_signal;        // sent at the altitude prompt
+    const char* error;
+  };
+  const Case cases[] = {
+      {false, 0, SIGINT, "Interrupt\n"},
+      {false, 0, SIGTERM, "Killed\n"},
+      {true, SIGINT, SIGTERM, "Killed\n"},  // the ignored interrupt stays ignored
+  };
+  for (const Case& c : cases) {
+    LiveProgram program(c.ignore_interrupt);
+    EXPECT_EQ(program.read_until(sst), sst);
+    if (c.first_signal != 0) {
+      program.signal(c.first_signal);
+    }
+    program.send("28\n");
+    EXPECT_EQ(program.read_until(alt), alt);  // still running
+    program.signal(c.last_signal);
+    const LiveProgram::Result r = program.wait();
+    EXPECT_EQ(r.error, c.error);
+    EXPECT_EQ(r.end, exit1);
+  }
 }
 
 // A 100 MB line without a line end: the memory must not follow its length.
