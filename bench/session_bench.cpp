@@ -1,6 +1,7 @@
 // A scripted operator session through pipes against the built program: one
 // sea-surface temperature, altitude and air temperature, then 100,000 wind
 // and rain pairs; and the time from start to the first prompt.
+#include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -12,8 +13,6 @@
 #include <string>
 #include <string_view>
 #include <thread>
-
-#include <benchmark/benchmark.h>
 
 namespace {
 

@@ -277,7 +277,10 @@ TEST(Cread, ClassifiesAndPreparesLines) {
     EXPECT_EQ(read_all(c.input), c.reads) << '"' << c.input << '"';
   }
   using namespace std::string_literals;
-  EXPECT_EQ(read_all("\0" "5\n"s), "0[\0" "5.]<fmt>"s);
+  EXPECT_EQ(read_all("\0"
+                     "5\n"s),
+            "0[\0"
+            "5.]<fmt>"s);
   EXPECT_EQ(read_all(seventy + "\nnext\n"), "0[" + seventy.substr(0, 64) + "]0[NEXT]<fmt>");
   EXPECT_EQ(read_all(sixty_four + "\r\n1\n"), "0[" + sixty_four + "]0[1.]<fmt>");
   EXPECT_EQ(read_all(sixty_four), "0[" + sixty_four + "]<read start>");

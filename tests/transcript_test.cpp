@@ -3,22 +3,20 @@
 // Each transcript runs twice: in-process on string streams, and against the
 // built program through pipes.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/time.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
-#include <thread>
 #include <stdexcept>
-#include <string_view>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "dialogue/byte_streams.hpp"
 #include "dialogue/driver.hpp"
@@ -91,8 +89,8 @@ std::vector<Transcript> transcripts() {
       {"Row3", "28\n3000\n15\n20\n20\nexit\n", five + tb_28_3000_15_20_20 + wind, "", exit0},
       {"Row4UpperWindPiece", "29\n3000\n12\n45\n60\nEX\n", five + tb_29_3000_12_45_60 + wind, "",
        exit0},
-      {"Row5RainCappedAt5000", "28\n12000\n-30\n15\n10\nEX\n",
-       five + tb_28_12000_m30_15_10 + wind, "", exit0},
+      {"Row5RainCappedAt5000", "28\n12000\n-30\n15\n10\nEX\n", five + tb_28_12000_m30_15_10 + wind,
+       "", exit0},
       {"Row6Below1000m", "28\n500\n25\n0\n0\nEX\n", five + tb_28_500_25_0_0 + wind, "", exit0},
       {"Row7EmissivityAboveOne", "20\n3000\n10\n150\n0\nEX\n", five + tb_20_3000_10_150_0 + wind,
        "", exit0},
@@ -149,8 +147,8 @@ std::vector<Transcript> transcripts() {
       {"RainBounds", "28\n3000\n15\n0\n-0.5\n150.5\n150\n0\n0\nEX\n",
        five + "RR value out of range (0 to 150 mm/hr)\n" + rain +
            "RR value out of range (0 to 150 mm/hr)\n" + rain +
-           result("191.50 217.51 229.15 247.96 270.85 280.90") + wind + rain +
-           tb_28_3000_15_0_0 + wind,
+           result("191.50 217.51 229.15 247.96 270.85 280.90") + wind + rain + tb_28_3000_15_0_0 +
+           wind,
        "", exit0},
       {"InfinityIsOutOfRange", "9.E99\n-1.E39\nEX\n",
        sst + "SST value out of range (-2 to 45 C)\n" + sst +
@@ -159,8 +157,8 @@ std::vector<Transcript> transcripts() {
 
       // Conversion errors at every prompt, then the same prompt again.
       {"ConversionErrorsRepeatThePrompt", "abc\n28\n1..5\n3000\nq\n15\n12X\n10\n\t5\n5\nEX\n",
-       sst + io_error + sst + alt + io_error + alt + air + io_error + air + wind + io_error +
-           wind + rain + io_error + rain + tb_28_3000_15_10_5 + wind,
+       sst + io_error + sst + alt + io_error + alt + air + io_error + air + wind + io_error + wind +
+           rain + io_error + rain + tb_28_3000_15_10_5 + wind,
        "", exit0},
       {"NulAndFfBytesAreConversionErrors", "\0\n\xff\n\x80\x01\nEX\n"s,
        sst + io_error + sst + io_error + sst + io_error + sst, "", exit0},
@@ -175,18 +173,18 @@ std::vector<Transcript> transcripts() {
       {"NineColumnValueStillFits", "28\n    15000\n15\n10\n5\nEX\n",
        five + result("122.19 124.45 125.52 127.46 130.59 132.62") + wind, "", exit0},
       {"LongLineIsCutAtColumn64AndTheRestSkipped",
-       "28" + std::string(100, ' ') + "x\n3000\n15\n10\n5\nEX\n",
-       five + tb_28_3000_15_10_5 + wind, "", exit0},
+       "28" + std::string(100, ' ') + "x\n3000\n15\n10\n5\nEX\n", five + tb_28_3000_15_10_5 + wind,
+       "", exit0},
       {"LongLineWithTextInTheFieldTailIsRefused", std::string(80, '9') + "\nEX\n",
        sst + io_error + sst, "", exit0},
 
       // End of input.
       {"EmptyInput", "", sst, fmt_end, aborted},
       {"EndOfInputAtAltitude", "28\n", sst + alt, fmt_end, aborted},
-      {"EndOfInputAfterAResult", "28\n3000\n15\n10\n5\n", five + tb_28_3000_15_10_5 + wind,
-       fmt_end, aborted},
-      {"LastLineWithoutLineEndIsNotLost", "28\n3000\n15\n10\n5",
-       five + tb_28_3000_15_10_5 + wind, read_start_end, aborted},
+      {"EndOfInputAfterAResult", "28\n3000\n15\n10\n5\n", five + tb_28_3000_15_10_5 + wind, fmt_end,
+       aborted},
+      {"LastLineWithoutLineEndIsNotLost", "28\n3000\n15\n10\n5", five + tb_28_3000_15_10_5 + wind,
+       read_start_end, aborted},
       {"LastLineWithoutLineEndStillNavigates", "28\n3000\n15\nex", sst + alt + air + wind, "",
        exit0},
       {"LongLastLineWithoutLineEnd", "28\n3000\n15\n10\n5" + std::string(70, ' '),
@@ -304,9 +302,9 @@ class LiveProgram {
     ::wait4(pid_, &status, 0, &usage);
     pid_ = -1;
     r.max_rss_kib = usage.ru_maxrss;
-    r.end = WIFEXITED(status)                                       ? End{WEXITSTATUS(status)}
+    r.end = WIFEXITED(status)                                    ? End{WEXITSTATUS(status)}
             : WIFSIGNALED(status) && WTERMSIG(status) == SIGABRT ? aborted
-                                                                    : End{-1000};
+                                                                 : End{-1000};
     return r;
   }
 

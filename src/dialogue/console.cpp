@@ -1,11 +1,11 @@
 #include "dialogue/console.hpp"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <string_view>
-
-#include <unistd.h>
 
 namespace nerido::dialogue {
 namespace {

@@ -45,8 +45,8 @@ constexpr std::array<PromptRule, static_cast<std::size_t>(Prompt::count)> prompt
      "Temp value out of range (-70 to +45 C)", std::nullopt},
     {"Estimated Wind Speed (m/s) > ", 0.0f, true, 150.0f, "WS value out of range (0 to 150 m/s)",
      Prompt::altitude},
-    {"Estimated Rain Rate (mm/hr) > ", 0.0f, true, 150.0f,
-     "RR value out of range (0 to 150 mm/hr)", Prompt::altitude},
+    {"Estimated Rain Rate (mm/hr) > ", 0.0f, true, 150.0f, "RR value out of range (0 to 150 mm/hr)",
+     Prompt::altitude},
 }};
 
 const PromptRule& rule(Prompt p) { return prompt_rules[static_cast<std::size_t>(p)]; }
@@ -91,10 +91,10 @@ class Dialogue {
   LineRead last_read_ = LineRead::delivered;
   Prompt back_to_ = Prompt::sst;
 
-  float sst_c_ = 0.0f;       // sea-surface temperature (degrees Celsius)
-  float sst_k_ = 0.0f;       // the same in kelvin
-  float altitude_m_ = 0.0f;  // radar altitude (m)
-  float air_k_ = 0.0f;       // flight-level air temperature (kelvin)
+  float sst_c_ = 0.0f;                // sea-surface temperature (degrees Celsius)
+  float sst_k_ = 0.0f;                // the same in kelvin
+  float altitude_m_ = 0.0f;           // radar altitude (m)
+  float air_k_ = 0.0f;                // flight-level air temperature (kelvin)
   std::array<float, 2> wind_rain_{};  // wind speed (m/s), rain rate (mm/h)
   std::array<float, 6> emissivities_{};
   std::array<float, 6> brightness_k_{};

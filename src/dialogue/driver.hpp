@@ -8,9 +8,9 @@
 namespace nerido::dialogue {
 
 enum class Ending {
-  operator_stop,       // a blank line, "NO" or "EX" where it stops the dialogue
-  input_ended,         // the input ended while a prompt waited (see `read`)
-  stop_requested,      // a signal asked the program to stop
+  operator_stop,   // a blank line, "NO" or "EX" where it stops the dialogue
+  input_ended,     // the input ended while a prompt waited (see `read`)
+  stop_requested,  // a signal asked the program to stop
 };
 
 struct Outcome {
