@@ -8,6 +8,7 @@
 
 #include "dialogue/line_reader.hpp"
 #include "emissivity/kleinswift.hpp"
+#include "precision/precision.hpp"
 #include "radiance/tbvanto.hpp"
 
 namespace nerido::dialogue {
@@ -56,10 +57,9 @@ bool in_range(const PromptRule& r, float v) {
   return above_low && v <= r.high;  // false for a NaN
 }
 
-// Single-precision sum, exactly as a float addition rounds it.
-float to_kelvin(float celsius) {
-  return static_cast<float>(static_cast<double>(celsius) + static_cast<double>(celsius_to_kelvin));
-}
+// Single-precision sum: the exact sum of two floats of these sizes fits a
+// double, so rounding it once gives what a float addition gives.
+float to_kelvin(float celsius) { return to_single(wide(celsius) + wide(celsius_to_kelvin)); }
 
 // A value line must fit the ten-column field, the point the line reader
 // appended included. Text past column 10 would be silently ignored by the
