@@ -108,7 +108,10 @@ TEST(ReadFixed, RejectedFieldsLeaveTheValueAlone) {
     EXPECT_EQ(value, unchanged) << '"' << field << '"';
   }
   // A NUL before the number and a byte above 127 alone.
-  for (std::string_view field : {std::string_view("\0" "5.", 3), std::string_view("\xff")}) {
+  for (std::string_view field : {std::string_view("\0"
+                                                  "5.",
+                                                  3),
+                                 std::string_view("\xff")}) {
     float value = unchanged;
     EXPECT_EQ(read_fixed(line_of(field), value), unexpected_character);
     EXPECT_EQ(value, unchanged);
