@@ -7,67 +7,45 @@
 #include <string_view>
 
 #include "dialogue/line_reader.hpp"
-#include "emissivity/kleinswift.hpp"
-#include "precision/precision.hpp"
-#include "radiance/tbvanto.hpp"
+#include "nerido/nerido.hpp"
 
 namespace nerido::dialogue {
 namespace {
-
-// Radiometer channels (GHz).
-constexpr std::array<float, 6> channel_table_ghz{4.74f, 5.31f, 5.57f, 6.02f, 6.69f, 7.09f};
-constexpr std::int32_t channel_count = static_cast<std::int32_t>(channel_table_ghz.size());
-
-// Degrees Celsius to kelvin as the model was built: 273.146, not 273.15.
-constexpr float celsius_to_kelvin = 273.146f;
-// Nadir view: both incidence angles of the emissivity loop (degrees).
-constexpr float nadir_deg = 0.0f;
-// Polarisation selector of the emissivity loop: horizontal at nadir.
-constexpr std::int32_t horizontal_selector = 1;
 
 enum class Prompt { sst, altitude, air_temperature, wind_speed, rain_rate, count };
 
 struct PromptRule {
   std::string_view text;
-  float low;
-  bool low_inclusive;
-  float high;
+  SceneField field;  // whose range the value must lie in
   std::string_view range_message;
   // Where a blank line or "NO" leads; nothing means the dialogue stops.
   std::optional<Prompt> back_to;
 };
 
 constexpr std::array<PromptRule, static_cast<std::size_t>(Prompt::count)> prompt_rules{{
-    {"Enter SST (deg C) > ", -2.0f, true, 45.0f, "SST value out of range (-2 to 45 C)",
+    {"Enter SST (deg C) > ", SceneField::sst_c, "SST value out of range (-2 to 45 C)",
      std::nullopt},
-    {"Enter Radar Altitude (meters) > ", 0.0f, false, 16000.0f,
+    {"Enter Radar Altitude (meters) > ", SceneField::altitude_m,
      "Alt value out of range (0 to 16000 m)", Prompt::sst},
-    {"Enter Flight Level Ambient Temp (deg C) > ", -70.0f, true, 45.0f,
+    {"Enter Flight Level Ambient Temp (deg C) > ", SceneField::air_c,
      "Temp value out of range (-70 to +45 C)", std::nullopt},
-    {"Estimated Wind Speed (m/s) > ", 0.0f, true, 150.0f, "WS value out of range (0 to 150 m/s)",
+    {"Estimated Wind Speed (m/s) > ", SceneField::wind_ms, "WS value out of range (0 to 150 m/s)",
      Prompt::altitude},
-    {"Estimated Rain Rate (mm/hr) > ", 0.0f, true, 150.0f, "RR value out of range (0 to 150 mm/hr)",
-     Prompt::altitude},
+    {"Estimated Rain Rate (mm/hr) > ", SceneField::rain_mmh,
+     "RR value out of range (0 to 150 mm/hr)", Prompt::altitude},
 }};
 
 const PromptRule& rule(Prompt p) { return prompt_rules[static_cast<std::size_t>(p)]; }
 
-bool in_range(const PromptRule& r, float v) {
-  const bool above_low = r.low_inclusive ? v >= r.low : v > r.low;
-  return above_low && v <= r.high;  // false for a NaN
-}
-
-// Single-precision sum: the exact sum of two floats of these sizes fits a
-// double, so rounding it once gives what a float addition gives.
-float to_kelvin(float celsius) { return to_single(wide(celsius) + wide(celsius_to_kelvin)); }
-
-// A value line must fit the ten-column field, the point the line reader
-// appended included. Text past column 10 would be silently ignored by the
-// field rule ('     15000' would read as 0.15, '28        sea' as 0.00028),
-// so such a line is refused instead.
-bool fits_value_field(const LineBuffer& line) {
-  return std::all_of(line.begin() + value_field_columns, line.end(),
-                     [](char c) { return c == ' '; });
+// A value line must hold one value that fits the ten-column field, the
+// point the line reader appended included. The field rule would silently
+// ignore text past column 10 ('     15000' would read as 0.15, '28        sea'
+// as 0.00028) and anything after a comma ('28,5' would read as 0.00028, the
+// appended point lost behind the comma), so such lines are refused instead.
+bool holds_one_value(const LineBuffer& line) {
+  const auto tail = line.begin() + value_field_columns;
+  return std::all_of(tail, line.end(), [](char c) { return c == ' '; }) &&
+         std::find(line.begin(), tail, ',') == tail;
 }
 
 // Everything the dialogue holds for the whole run.
@@ -91,13 +69,8 @@ class Dialogue {
   LineRead last_read_ = LineRead::delivered;
   Prompt back_to_ = Prompt::sst;
 
-  float sst_c_ = 0.0f;                // sea-surface temperature (degrees Celsius)
-  float sst_k_ = 0.0f;                // the same in kelvin
-  float altitude_m_ = 0.0f;           // radar altitude (m)
-  float air_k_ = 0.0f;                // flight-level air temperature (kelvin)
-  std::array<float, 2> wind_rain_{};  // wind speed (m/s), rain rate (mm/h)
-  std::array<float, 6> emissivities_{};
-  std::array<float, 6> brightness_k_{};
+  Scene scene_{};  // the five values as entered
+  std::array<float, channel_count> brightness_k_{};
 };
 
 void Dialogue::write_line(std::string_view text) {
@@ -124,7 +97,7 @@ Dialogue::Answer Dialogue::ask(Prompt p, float& value) {
       back_to_ = *r.back_to;
       return Answer::back;
     }
-    std::int32_t code = fits_value_field(line_) ? read_fixed(line_, value) : unexpected_character;
+    std::int32_t code = holds_one_value(line_) ? read_fixed(line_, value) : unexpected_character;
     if (code != conversion_ok) {
       put_text(record_, "I/O Error");
       put_int(record_, code);
@@ -132,7 +105,7 @@ Dialogue::Answer Dialogue::ask(Prompt p, float& value) {
       end_line(record_, out_);
       continue;
     }
-    if (!in_range(r, value)) {
+    if (!in_range(r.field, value)) {
       write_line(r.range_message);
       continue;
     }
@@ -143,20 +116,19 @@ Dialogue::Answer Dialogue::ask(Prompt p, float& value) {
 void Dialogue::store(Prompt p, float value) {
   switch (p) {
     case Prompt::sst:
-      sst_c_ = value;
-      sst_k_ = to_kelvin(value);
+      scene_.sst_c = value;
       break;
     case Prompt::altitude:
-      altitude_m_ = value;
+      scene_.altitude_m = value;
       break;
     case Prompt::air_temperature:
-      air_k_ = to_kelvin(value);
+      scene_.air_c = value;
       break;
     case Prompt::wind_speed:
-      wind_rain_[0] = value;
+      scene_.wind_ms = value;
       break;
     case Prompt::rain_rate:
-      wind_rain_[1] = value;
+      scene_.rain_mmh = value;
       break;
     case Prompt::count:
       break;
@@ -164,14 +136,9 @@ void Dialogue::store(Prompt p, float value) {
 }
 
 void Dialogue::compute_and_print() {
-  emissivity::klsw_loop(channel_table_ghz, sst_c_, nadir_deg, nadir_deg, emissivities_,
-                        horizontal_selector, channel_count);
-  for (std::size_t i = 0; i < channel_table_ghz.size(); ++i) {
-    brightness_k_[i] = radiance::tbvanto(channel_table_ghz[i], sst_k_, altitude_m_, air_k_,
-                                         emissivities_[i], wind_rain_);
-  }
+  brightness_k_ = brightness_temperatures(scene_);
   put_text(record_, "Freq:");
-  for (float f : channel_table_ghz) {
+  for (float f : channels_ghz) {
     put_real(record_, f);
   }
   put_text(record_, " GHz");

@@ -1,0 +1,72 @@
+#include "dialogue/command_line.hpp"
+
+#include <unistd.h>
+
+#include <string>
+#include <string_view>
+
+#include "nerido/nerido.hpp"
+
+namespace nerido::dialogue {
+namespace {
+
+constexpr std::string_view help_text =
+    "Usage: nerido [--help | --version]\n"
+    "\n"
+    "Brightness temperatures (K) that a nadir-looking radiometer receives from\n"
+    "the sea in six channels, 4.74 to 7.09 GHz. The program asks for five values,\n"
+    "one prompt at a time:\n"
+    "\n"
+    "  Enter SST (deg C) >                          sea-surface temperature, -2 to 45\n"
+    "  Enter Radar Altitude (meters) >              above 0, up to 16000\n"
+    "  Enter Flight Level Ambient Temp (deg C) >    air temperature, -70 to +45\n"
+    "  Estimated Wind Speed (m/s) >                 0 to 150\n"
+    "  Estimated Rain Rate (mm/hr) >                0 to 150\n"
+    "\n"
+    "and prints the six frequencies and their brightness temperatures. It then\n"
+    "asks for a new wind speed and rain rate, keeping the other three values.\n"
+    "\n"
+    "A value takes at most nine columns, or ten with its decimal point typed;\n"
+    "'28' reads as 28.0. One value per line: text after it, or a comma, is\n"
+    "refused with 'I/O Error  115 while reading value!' and the prompt repeats.\n"
+    "\n"
+    "A blank line or NO steps back (from the altitude to the SST, from the wind\n"
+    "speed or rain rate to the altitude) and, at the SST and air-temperature\n"
+    "prompts, ends the run. EX ends the run at any prompt.\n"
+    "\n"
+    "Exit status: 0 when the operator ends the run; 1 after an interrupt\n"
+    "(\"Interrupt\"), a termination request (\"Killed\"), or a failed write to\n"
+    "standard output; an abort, after a four-line diagnostic on standard error,\n"
+    "when standard input ends while a prompt waits; 2 for a bad argument.\n";
+
+void write_text(int fd, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t n = ::write(fd, text.data(), text.size());
+    if (n <= 0) {
+      return;
+    }
+    text.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+}  // namespace
+
+std::optional<int> handle_arguments(std::span<const char* const> arguments) {
+  if (arguments.empty()) {
+    return std::nullopt;
+  }
+  const std::string_view first = arguments[0] != nullptr ? arguments[0] : "";
+  if (arguments.size() == 1 && first == "--help") {
+    write_text(STDOUT_FILENO, help_text);
+    return 0;
+  }
+  if (arguments.size() == 1 && first == "--version") {
+    write_text(STDOUT_FILENO, "nerido " + std::string(version.text) + "\n");
+    return 0;
+  }
+  write_text(STDERR_FILENO, "nerido: unexpected argument '" + std::string(first) +
+                                "'; usage: nerido [--help | --version]\n");
+  return usage_error_status;
+}
+
+}  // namespace nerido::dialogue
