@@ -4,7 +4,7 @@ include(CMakePackageConfigHelpers)
 
 set(nerido_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/nerido)
 
-install(TARGETS nerido_api nerido_emissivity nerido_radiance
+install(TARGETS nerido_api nerido_scene nerido_emissivity nerido_radiance
         EXPORT neridoTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES src/nerido/nerido.hpp DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nerido)
