@@ -1,5 +1,3 @@
-#include "dialogue/fields.hpp"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,6 +8,8 @@
 #include <string_view>
 
 #include "dialogue/line_reader.hpp"
+#include "dialogue/output_record.hpp"
+#include "dialogue/value_field.hpp"
 #include "numeric_text.hpp"
 
 namespace nerido::dialogue {

@@ -20,7 +20,7 @@
 
 #include "dialogue/byte_streams.hpp"
 #include "dialogue/driver.hpp"
-#include "dialogue/fields.hpp"
+#include "dialogue/console.hpp"
 
 namespace nerido::dialogue {
 namespace {

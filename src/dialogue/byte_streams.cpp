@@ -7,7 +7,7 @@ namespace nerido::dialogue {
 
 int ByteSource::refill(bool consume) {
   if (final_ != 0) {
-    return final_;  // the end is sticky: a console is not asked twice
+    return final_;  // the end is final: a console is not asked twice
   }
   const long count = fill(buffer_.data(), buffer_.size());
   if (count <= 0) {

@@ -10,7 +10,7 @@
 
 namespace nerido::dialogue {
 
-// Input with a one-byte look-ahead and the end-of-input mark of a run.
+// Input with a one-byte look-ahead; its end, once reported, is final.
 class ByteSource {
  public:
   static constexpr int end_of_input = -1;
@@ -29,9 +29,10 @@ class ByteSource {
   // True once a signal has asked the program to stop.
   [[nodiscard]] virtual bool stop_requested() const { return false; }
 
-  // Set when the input was seen to end after a line was taken; a later line
-  // read then fails at once. Never cleared.
-  bool end_mark = false;
+  // True once get() or peek() has returned end_of_input. The end is final:
+  // from then on they return it again without asking fill() (a console whose
+  // operator typed the end-of-file key is not asked a second time).
+  [[nodiscard]] bool ended() const { return final_ == end_of_input; }
 
  protected:
   // Places up to `size` bytes at `into`. Returns the count (> 0), 0 at the

@@ -5,13 +5,16 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 #include <string_view>
 
 namespace nerido::dialogue {
 namespace {
 
-// Set while the program is blocked reading standard input. Only then may the
-// handler end the process itself: nothing is left unwritten at that point.
+// Raised by fill() from just before its pending-signal check until read(2)
+// returns. Only then may the handler end the process itself: nothing is left
+// unwritten at that point.
 volatile std::sig_atomic_t waiting_for_input = 0;
 // The signal that asked the program to stop, or 0.
 volatile std::sig_atomic_t pending_signal = 0;
@@ -19,6 +22,11 @@ volatile std::sig_atomic_t pending_signal = 0;
 constexpr std::string_view interrupt_message = "Interrupt\n";
 constexpr std::string_view termination_message = "Killed\n";
 constexpr std::string_view write_error_message = "nerido: error writing standard output\n";
+// The lines of the end-of-input diagnostic after its first.
+constexpr std::string_view read_end_state =
+    "apparent state: unit 5 (unnamed)\n"
+    "last format: (a)\n"
+    "lately reading sequential formatted external IO\n";
 
 std::string_view stop_message(int signal_number) {
   return signal_number == SIGTERM ? termination_message : interrupt_message;
@@ -39,6 +47,16 @@ bool write_all(int fd, std::string_view bytes) {
   return true;
 }
 
+// The handler has two routes because of one race. fill() looks at
+// pending_signal just before it blocks in read(2); a signal that arrived
+// between that look and the read would find no call to interrupt, and the
+// program would sit in read() until the operator typed another line. So
+// fill() raises waiting_for_input before it looks, and while it is raised the
+// handler ends the process itself: the prompt was flushed before the read,
+// nothing is lost. At any other time (computing, or blocked writing) ending
+// here would drop buffered output, so the handler only records the signal: a
+// blocked write returns EINTR (no SA_RESTART), and the dialogue stops at its
+// next line read, where finish() flushes and reports.
 extern "C" void on_stop_signal(int signal_number) {
   if (waiting_for_input != 0) {
     const int saved_errno = errno;
@@ -51,22 +69,33 @@ extern "C" void on_stop_signal(int signal_number) {
   }
 }
 
-void install(int signal_number) {
+// Installs the stop handler for one signal; false when that failed.
+bool install(SignalActionCall call, int signal_number) {
   struct sigaction action {};
   action.sa_handler = on_stop_signal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;  // no SA_RESTART: a blocked write returns EINTR
-  sigaction(signal_number, &action, nullptr);
+  return call(signal_number, &action, nullptr) == 0;
+}
+
+// Names a signal whose handler is missing, with the reason, on standard error.
+void report_missing_handler(std::string_view signal_name, int error) {
+  const std::string message = "nerido: cannot install the " + std::string(signal_name) +
+                              " handler: " + std::strerror(error) + "\n";
+  write_all(STDERR_FILENO, message);
 }
 
 }  // namespace
 
-void install_signal_handlers() {
+void install_signal_handlers(SignalActionCall call) {
   struct sigaction previous {};
-  if (sigaction(SIGINT, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN) {
-    install(SIGINT);
+  if (call(SIGINT, nullptr, &previous) != 0 ||
+      (previous.sa_handler != SIG_IGN && !install(call, SIGINT))) {
+    report_missing_handler("SIGINT", errno);
   }
-  install(SIGTERM);
+  if (!install(call, SIGTERM)) {
+    report_missing_handler("SIGTERM", errno);
+  }
 }
 
 bool StandardInput::stop_requested() const { return pending_signal != 0; }
@@ -115,6 +144,12 @@ int finish(const Outcome& outcome, StandardOutput& out) {
   out.flush();
   std::signal(SIGABRT, SIG_DFL);
   std::abort();
+}
+
+std::string read_end_diagnostic(LineRead ending) {
+  const std::string_view first_line =
+      ending == LineRead::ended_before_start ? "read start: end of file\n" : "fmt: end of file\n";
+  return std::string(first_line) + std::string(read_end_state);
 }
 
 }  // namespace nerido::dialogue

@@ -7,6 +7,8 @@
 #include <string_view>
 
 #include "dialogue/line_reader.hpp"
+#include "dialogue/output_record.hpp"
+#include "dialogue/value_field.hpp"
 #include "nerido/nerido.hpp"
 
 namespace nerido::dialogue {

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "dialogue/byte_streams.hpp"
-#include "dialogue/fields.hpp"
+#include "dialogue/line_reader.hpp"
 
 namespace nerido::dialogue {
 

@@ -6,9 +6,53 @@
 namespace nerido::dialogue {
 namespace {
 
+constexpr int line_feed = '\n';
+constexpr int carriage_return = '\r';
+
 // Highest character code that may begin a number: blanks, digits, signs and
 // other punctuation lie at or below it, letters above.
 constexpr unsigned char highest_number_start = 64;
+
+// Reads one line into the first columns of `columns` (the caller has blank-
+// filled them) and drops what does not fit.
+LineRead read_line(ByteSource& in, std::span<char> columns) {
+  if (in.ended()) {
+    return LineRead::ended_before_start;
+  }
+  if (in.stop_requested()) {
+    return LineRead::stopped;
+  }
+  std::size_t column = 0;
+  for (;;) {
+    int c = in.get();
+    if (c == ByteSource::read_failed) {
+      return in.stop_requested() ? LineRead::stopped : LineRead::ended_while_filling;
+    }
+    if (c == ByteSource::end_of_input) {
+      // A last line without a line end is delivered; the source now says
+      // ended(), so the next read reports the end before it starts.
+      return column == 0 ? LineRead::ended_while_filling : LineRead::delivered;
+    }
+    if (c == carriage_return && in.peek() == line_feed) {
+      c = in.get();
+    }
+    if (c == line_feed) {
+      return LineRead::delivered;
+    }
+    if (column < columns.size()) {
+      columns[column++] = static_cast<char>(c);
+      continue;
+    }
+    // Past the last column: skip to the line end without storing anything.
+    do {
+      c = in.get();
+    } while (c >= 0 && c != line_feed);
+    if (c == ByteSource::read_failed && in.stop_requested()) {
+      return LineRead::stopped;
+    }
+    return LineRead::delivered;
+  }
+}
 
 bool begins_with(std::span<const char> line, char first, char second) {
   return line.size() >= 2 && line[0] == first && line[1] == second;

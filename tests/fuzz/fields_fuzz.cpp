@@ -7,8 +7,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "dialogue/fields.hpp"
 #include "dialogue/line_reader.hpp"
+#include "dialogue/value_field.hpp"
 
 namespace {
 
