@@ -8,6 +8,7 @@
 
 #include "emissivity/kleinswift.hpp"
 #include "emissivity/sea_water.hpp"
+#include "nerido/nerido.hpp"
 #include "numeric_text.hpp"
 
 namespace nerido::emissivity {
@@ -16,7 +17,7 @@ namespace {
 using testing::hex;
 using testing::sig;
 
-constexpr std::array<float, 6> channels_ghz{4.74f, 5.31f, 5.57f, 6.02f, 6.69f, 7.09f};
+using nerido::channels_ghz;
 
 TEST(SeaWaterPermittivity, ReferenceTableToFourFigures) {
   struct Case {

@@ -9,7 +9,7 @@
 
 namespace {
 
-using nerido::testing::channel_table_ghz;
+using nerido::channels_ghz;
 using nerido::testing::evaluate;
 
 void emit(char kind, const std::vector<float>& in) {
@@ -40,7 +40,7 @@ struct Sequence {
 int main() {
   std::printf("# Pinned model results: inputs, then the exact output bits.\n");
   const float degree = nerido::emissivity::radians_per_degree;
-  std::vector<float> frequencies(channel_table_ghz.begin(), channel_table_ghz.end());
+  std::vector<float> frequencies(channels_ghz.begin(), channels_ghz.end());
   for (float f : {1.4f, 4.0f, 8.0f, 10.7f, 37.0f}) {
     frequencies.push_back(f);
   }
@@ -72,7 +72,7 @@ int main() {
   }
   Sequence seq;
   for (int i = 0; i < 240; ++i) {
-    const float f = channel_table_ghz[static_cast<unsigned>(i) % channel_table_ghz.size()];
+    const float f = channels_ghz[static_cast<unsigned>(i) % channels_ghz.size()];
     const float sst = seq.uniform(-2.0f, 45.0f) + 273.146f;
     const float h = i % 10 == 0 ? seq.uniform(1.0f, 1200.0f) : seq.uniform(1.0f, 16000.0f);
     const float ta = seq.uniform(-70.0f, 45.0f) + 273.146f;

@@ -16,11 +16,10 @@
 #include <vector>
 
 #include "emissivity/kleinswift.hpp"
+#include "nerido/nerido.hpp"
 #include "radiance/tbvanto.hpp"
 
 namespace nerido::testing {
-
-inline constexpr std::array<float, 6> channel_table_ghz{4.74f, 5.31f, 5.57f, 6.02f, 6.69f, 7.09f};
 
 struct PinnedLine {
   char kind = 0;
@@ -36,9 +35,10 @@ inline std::vector<float> evaluate(char kind, const std::vector<float>& in) {
     return {rv, rh, er, ei};
   }
   if (kind == 'L') {
-    std::array<float, 6> e{};
-    emissivity::klsw_loop(channel_table_ghz, in.at(0), in.at(1), in.at(2), e,
-                          static_cast<std::int32_t>(in.at(3)), 6);
+    std::array<float, channel_count> e{};
+    emissivity::klsw_loop(channels_ghz, in.at(0), in.at(1), in.at(2), e,
+                          static_cast<std::int32_t>(in.at(3)),
+                          static_cast<std::int32_t>(channel_count));
     return {e.begin(), e.end()};
   }
   const std::array<float, 2> wind_rain{in.at(5), in.at(6)};
