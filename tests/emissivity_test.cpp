@@ -196,12 +196,15 @@ TEST(KlswLoop, CountComputesOnlyThatManyChannelsAndNeverPastTheArrays) {
   std::array<float, 6> all{};
   klsw_loop(channels_ghz, 28, 0, 0, all, 1, 6);
 
-  std::array<float, 6> first_two{};
-  first_two.fill(-1.0f);
-  klsw_loop(channels_ghz, 28, 0, 0, first_two, 1, 2);
-  EXPECT_EQ(first_two[0], all[0]);
-  EXPECT_EQ(first_two[1], all[1]);
-  EXPECT_EQ(first_two[2], -1.0f);
+  for (std::int32_t count : {1, 2, 5}) {
+    std::array<float, 6> part{};
+    part.fill(-1.0f);
+    klsw_loop(channels_ghz, 28, 0, 0, part, 1, count);
+    for (std::size_t i = 0; i < part.size(); ++i) {
+      EXPECT_EQ(part[i], i < static_cast<std::size_t>(count) ? all[i] : -1.0f)
+          << "count " << count << ", channel " << i;
+    }
+  }
 
   // A count larger than the arrays stops at their end (the sanitizer build
   // would report any write beyond it).

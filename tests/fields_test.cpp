@@ -6,7 +6,9 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "chunked_source.hpp"
 #include "dialogue/line_reader.hpp"
 #include "dialogue/output_record.hpp"
 #include "dialogue/value_field.hpp"
@@ -89,6 +91,9 @@ TEST(ReadFixed, FieldConversions) {
       {"1.5E99999", inf},
       {"1.5E-99999", 0.0f},
       {"  -  3.", -3.0f},
+      {"         -", 0.0f},  // a sign alone in column 10
+      {"         +", 0.0f},
+      {"-        5", -0.00005f},
   };
   for (const Case& c : cases) {
     float value = unchanged;
@@ -99,8 +104,9 @@ TEST(ReadFixed, FieldConversions) {
 
 TEST(ReadFixed, RejectedFieldsLeaveTheValueAlone) {
   const char* const cases[] = {
-      "1.5Q3", "1E3.", "E",    "E+",   "1.5E",  "5-",     "ABC", "1..5",
-      "1.5.",  "12X",  "\t5.", "5.\t", "1.5E+", "1.5E -", "Q",   "5..",
+      "1.5Q3", "1E3.", "E",          "E+",         "1.5E",       "5-",         "ABC",
+      "1..5",  "1.5.", "12X",        "\t5.",       "5.\t",       "1.5E+",      "1.5E -",
+      "Q",     "5..",  "5        -", "5        E", "5       E-", "5.       D",
   };
   for (const char* field : cases) {
     float value = unchanged;
@@ -169,6 +175,18 @@ TEST(PutReal, SevenColumnsTwoDecimals) {
       {std::numeric_limits<float>::quiet_NaN(), "*******"},
       {3.4e38f, "*******"},
       {1e-45f, "   0.00"},
+      // Hundredths from 0.005 to 0.1, each sign (no "-0.05" for 0.05).
+      {-0.005f, "   0.00"},
+      {0.0051f, "   0.01"},
+      {-0.0051f, "  -0.01"},
+      {0.015f, "   0.01"},  // 0.0149999997
+      {0.025f, "   0.03"},  // 0.0250000004
+      {-0.025f, "  -0.03"},
+      {0.05f, "   0.05"},
+      {-0.05f, "  -0.05"},
+      {0.095f, "   0.09"},  // 0.0949999988
+      {0.1f, "   0.10"},
+      {-0.1f, "  -0.10"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(real_field(c.value), c.field) << hex(c.value);
@@ -176,13 +194,14 @@ TEST(PutReal, SevenColumnsTwoDecimals) {
 }
 
 // The field rule against the C library's correctly rounded "%.2f" over many
-// values, ties included (both round the exact binary value).
+// values, ties included (both round the exact binary value): over the whole
+// field, and over the hundredths around zero.
 TEST(PutReal, AgreesWithTheCLibraryRounding) {
   std::uint32_t state = 12345u;
-  for (int i = 0; i < 20000; ++i) {
+  for (int i = 0; i < 30000; ++i) {
     state = state * 1664525u + 1013904223u;
     const double unit = static_cast<double>(state) / 4294967296.0;
-    const auto v = static_cast<float>(-1200.0 + unit * 12000.0);
+    const auto v = static_cast<float>(i < 20000 ? -1200.0 + unit * 12000.0 : -0.2 + unit * 0.4);
     char expected[64];
     std::snprintf(expected, sizeof expected, "%7.2f", static_cast<double>(v));
     std::string want = expected;
@@ -225,9 +244,30 @@ TEST(Records, LinesAndPromptsReachTheSinkOnlyWhenEnded) {
   EXPECT_EQ(out.text(), "I/O Error  115 while reading value!\nEnter SST (deg C) > ");
 }
 
-// Reads every line of `input` with cread and describes each read.
-std::string read_all(std::string_view input) {
-  StringSource in(input);
+// Writes beyond the 8 KiB buffer between two flushes, in pieces of these
+// sizes: every byte arrives, in order.
+TEST(ByteSink, OutputBeyondTheBufferArrivesWholeAndInOrder) {
+  const std::vector<std::size_t> cases[] = {
+      {8192}, {8193}, {8191, 2}, {1, 8192}, {100, 9000, 100}, {5000, 5000, 5000}, {20000},
+  };
+  for (const auto& sizes : cases) {
+    StringSink out;
+    std::string expected;
+    for (std::size_t size : sizes) {
+      std::string piece;
+      for (std::size_t i = 0; i < size; ++i) {
+        piece += static_cast<char>((expected.size() + i) % 251);  // a prime period
+      }
+      expected += piece;
+      out.write(piece);
+    }
+    out.flush();
+    EXPECT_EQ(out.text(), expected) << sizes.size() << " writes, the first " << sizes[0];
+  }
+}
+
+// Reads every line from `in` with cread and describes each read.
+std::string read_all(ByteSource& in) {
   std::string trace;
   for (int guard = 0; guard < 10; ++guard) {
     LineBuffer line;
@@ -249,7 +289,7 @@ std::string read_all(std::string_view input) {
 TEST(Cread, ClassifiesAndPreparesLines) {
   struct Case {
     std::string_view input;
-    const char* reads;
+    std::string reads;
   };
   const std::string seventy(70, '7');
   const std::string sixty_four(64, '6');
@@ -275,19 +315,35 @@ TEST(Cread, ClassifiesAndPreparesLines) {
        "0[\xff"
        "5]<fmt>"},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(read_all(c.input), c.reads) << '"' << c.input << '"';
-  }
   using namespace std::string_literals;
-  EXPECT_EQ(read_all("\0"
-                     "5\n"s),
-            "0[\0"
-            "5.]<fmt>"s);
-  EXPECT_EQ(read_all(seventy + "\nnext\n"), "0[" + seventy.substr(0, 64) + "]0[NEXT]<fmt>");
-  EXPECT_EQ(read_all(sixty_four + "\r\n1\n"), "0[" + sixty_four + "]0[1.]<fmt>");
-  EXPECT_EQ(read_all(sixty_four), "0[" + sixty_four + "]<read start>");
-  EXPECT_EQ(read_all(seventy), "0[" + seventy.substr(0, 64) + "]<read start>");
-  EXPECT_EQ(read_all(std::string(63, '3') + "\r\n"), "0[" + std::string(63, '3') + ".]<fmt>");
+  const std::string long_lines[][2] = {
+      {"\0"
+       "5\n"s,
+       "0[\0"
+       "5.]<fmt>"s},
+      {seventy + "\nnext\n", "0[" + seventy.substr(0, 64) + "]0[NEXT]<fmt>"},
+      {sixty_four + "\r\n1\n", "0[" + sixty_four + "]0[1.]<fmt>"},
+      {sixty_four, "0[" + sixty_four + "]<read start>"},
+      {seventy, "0[" + seventy.substr(0, 64) + "]<read start>"},
+      {std::string(63, '3') + "\r\n", "0[" + std::string(63, '3') + ".]<fmt>"},
+      {sixty_four + "77\0"
+                    "77\n1\n"s,
+       "0[" + sixty_four + "]0[1.]<fmt>"},  // a NUL after column 64 is skipped too
+  };
+  std::vector<Case> all(std::begin(cases), std::end(cases));
+  for (const auto& [input, reads] : long_lines) {
+    all.push_back({input, reads});
+  }
+  // Each input whole in one read, and in the pieces a terminal hands out.
+  for (const Case& c : all) {
+    StringSource whole(c.input);
+    EXPECT_EQ(read_all(whole), c.reads) << '"' << c.input << '"';
+    for (const testing::Pieces& pieces : testing::every_split) {
+      testing::ChunkedSource in(c.input, pieces);
+      EXPECT_EQ(read_all(in), c.reads) << '"' << c.input << "\", " << pieces.name;
+      EXPECT_EQ(in.reads_after_end(), 0) << '"' << c.input << "\", " << pieces.name;
+    }
+  }
 }
 
 }  // namespace

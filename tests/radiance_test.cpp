@@ -43,6 +43,9 @@ TEST(Tbvanto, WorkedExamples) {
       {{6.02f, 301.146f, 12000, 243.146f, 0.35f, 10, 20}, "140.04"},
       {{5.31f, 298.146f, 100, 297.146f, 0.35f, 5, 20}, "117.54"},
       {{3.9f, 293.146f, 3000, 283.146f, 0.35f, 10, 10}, "0.00"},
+      // A negative wind speed is not refused: below the calm sea's 111.48 and 121.80.
+      {{4.74f, 293.146f, 3000, 283.146f, 0.35f, -5, 10}, "109.76"},
+      {{7.09f, 293.146f, 3000, 283.146f, 0.35f, -150, 10}, "143.39"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message()
@@ -97,12 +100,11 @@ TEST(Tbvanto, WindIncrementPiecesSwitchOnStrictTests) {
     const char* increment;
   };
   const Case cases[] = {
-      {0, 5, "0.0000"},
-      {6.9999995f, 5, "0.0086240"},  // lower piece, just below 7
-      {7, 7, "0.008624200"},         // middle piece, not the lower one's 0.008624
-      {36.999996f, 5, "0.10876"},    // middle piece, just below 37
-      {37, 6, "0.108768"},           // upper piece, not the middle one's 0.1087642
-      {150, 5, "0.72394"},
+      {0, 5, "0.0000"},           {6.9999995f, 5, "0.0086240"},  // lower piece, just below 7
+      {7, 7, "0.008624200"},       // middle piece, not the lower one's 0.008624
+      {36.999996f, 5, "0.10876"},  // middle piece, just below 37
+      {37, 6, "0.108768"},         // upper piece, not the middle one's 0.1087642
+      {150, 5, "0.72394"},        {-5, 5, "-0.0061600"},  // a negative wind takes the lower piece
   };
   for (const Case& c : cases) {
     Inputs in = traced_row;

@@ -4,23 +4,29 @@
 // built program through pipes.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
+#include "chunked_source.hpp"
 #include "dialogue/byte_streams.hpp"
-#include "dialogue/driver.hpp"
 #include "dialogue/console.hpp"
+#include "dialogue/driver.hpp"
 
 namespace nerido::dialogue {
 namespace {
@@ -35,8 +41,12 @@ struct End {
 constexpr End exit0{0};
 constexpr End exit1{1};
 constexpr End aborted{-1};
+constexpr End other_signal{-1000};  // also a program the tests' time limit ended
 
 std::ostream& operator<<(std::ostream& os, const End& end) {
+  if (end == other_signal) {
+    return os << "killed (another signal, or over the time limit)";
+  }
   return end.exit_status < 0 ? os << "abort" : os << "exit " << end.exit_status;
 }
 
@@ -194,28 +204,54 @@ std::vector<Transcript> transcripts() {
 
 class TranscriptTest : public ::testing::TestWithParam<Transcript> {};
 
-TEST_P(TranscriptTest, InProcess) {
-  const Transcript& t = GetParam();
-  StringSource in(t.input);
+// Runs a dialogue on `in` and string output; says what the program would
+// have written and how it would have ended.
+Transcript run_in_process(ByteSource& in) {
   StringSink out;
   const Outcome outcome = run_dialogue(in, out);
   out.flush();
-  std::string error;
-  End end = exit0;
+  Transcript run{"", "", out.text(), "", exit0};
   if (outcome.ending == Ending::input_ended) {
-    error = std::string(read_end_diagnostic(outcome.read));
-    end = aborted;
+    run.error = read_end_diagnostic(outcome.read);
+    run.end = aborted;
   }
-  EXPECT_EQ(out.text(), t.output);
-  EXPECT_EQ(error, t.error);
-  EXPECT_EQ(end, t.end);
+  return run;
+}
+
+TEST_P(TranscriptTest, InProcess) {
+  const Transcript& t = GetParam();
+  StringSource in(t.input);
+  const Transcript run = run_in_process(in);
+  EXPECT_EQ(run.output, t.output);
+  EXPECT_EQ(run.error, t.error);
+  EXPECT_EQ(run.end, t.end);
+}
+
+// The same bytes handed out the ways a terminal or a pipe hands them out;
+// once the input has said it ended, it is never asked again.
+TEST_P(TranscriptTest, InPieces) {
+  const Transcript& t = GetParam();
+  for (const testing::Pieces& pieces : testing::every_split) {
+    SCOPED_TRACE(pieces.name);
+    testing::ChunkedSource in(t.input, pieces);
+    const Transcript run = run_in_process(in);
+    EXPECT_EQ(run.output, t.output);
+    EXPECT_EQ(run.error, t.error);
+    EXPECT_EQ(run.end, t.end);
+    EXPECT_EQ(in.reads_after_end(), 0);
+  }
 }
 
 // The built program on pipes, so that a test can feed it, read it and
-// signal it while it runs. Standard output may go to a file instead.
+// signal it while it runs. Standard input may come from a file and standard
+// output go to one instead.
 class LiveProgram {
  public:
-  explicit LiveProgram(bool ignore_interrupt = false, const char* output_file = nullptr) {
+  explicit LiveProgram(bool ignore_interrupt = false, const char* output_file = nullptr,
+                       const char* input_file = nullptr) {
+    // A write to a program that has ended fails here rather than ending the
+    // tests.
+    std::signal(SIGPIPE, SIG_IGN);
     int in[2];
     int out[2];
     int err[2];
@@ -226,10 +262,11 @@ class LiveProgram {
     if (pid_ == 0) {
       const rlimit no_core{0, 0};
       ::setrlimit(RLIMIT_CORE, &no_core);  // the abnormal end writes no core file
+      std::signal(SIGPIPE, SIG_DFL);
       if (ignore_interrupt) {
         std::signal(SIGINT, SIG_IGN);
       }
-      ::dup2(in[0], 0);
+      ::dup2(input_file ? ::open(input_file, O_RDONLY) : in[0], 0);
       ::dup2(output_file ? ::open(output_file, O_WRONLY) : out[1], 1);
       ::dup2(err[1], 2);
       for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) {
@@ -276,6 +313,12 @@ class LiveProgram {
     }
   }
   void signal(int signal_number) const { ::kill(pid_, signal_number); }
+  // Bytes written to standard output and not yet read.
+  [[nodiscard]] int unread_output() const {
+    int count = 0;
+    ::ioctl(output_, FIONREAD, &count);
+    return count;
+  }
   void close_input() {
     if (input_ >= 0) {
       ::close(input_);
@@ -288,15 +331,32 @@ class LiveProgram {
     std::string error;
     long max_rss_kib;  // peak memory of the program
   };
-  // Closes the input and waits for the end.
-  Result wait() {
+  // Closes the input and waits for the end; a program still running after
+  // `limit` is killed (its end is then other_signal), so a hang fails the
+  // test instead of stalling the suite.
+  Result wait(std::chrono::seconds limit = std::chrono::seconds(60)) {
     close_input();
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool done = false;
+    std::thread watchdog([&] {
+      std::unique_lock lock(mutex);
+      if (!ended.wait_for(lock, limit, [&] { return done; })) {
+        ::kill(pid_, SIGKILL);
+      }
+    });
     Result r{};
     char buffer[4096];
     ssize_t n = 0;
-    while ((n = ::read(errors_, buffer, sizeof buffer)) > 0) {
-      r.error.append(buffer, static_cast<std::size_t>(n));
+    while ((n = ::read(errors_, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
+      r.error.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
     }
+    {
+      const std::lock_guard lock(mutex);
+      done = true;
+    }
+    ended.notify_one();
+    watchdog.join();
     int status = 0;
     rusage usage{};
     ::wait4(pid_, &status, 0, &usage);
@@ -304,7 +364,7 @@ class LiveProgram {
     r.max_rss_kib = usage.ru_maxrss;
     r.end = WIFEXITED(status)                                    ? End{WEXITSTATUS(status)}
             : WIFSIGNALED(status) && WTERMSIG(status) == SIGABRT ? aborted
-                                                                 : End{-1000};
+                                                                 : other_signal;
     return r;
   }
 
@@ -335,13 +395,60 @@ INSTANTIATE_TEST_SUITE_P(Dialogue, TranscriptTest, ::testing::ValuesIn(transcrip
                            return param_info.param.name;
                          });
 
-// Regression: a failed write to standard output ended with status 0.
-TEST(ProgramEnds, FailedOutputIsReportedAtTheOperatorsStop) {
-  LiveProgram program(false, "/dev/full");
-  program.send("28\n3000\n15\n10\n5\nEX\n");
-  const LiveProgram::Result r = program.wait();
-  EXPECT_EQ(r.error, "nerido: error writing standard output\n");
-  EXPECT_EQ(r.end, exit1);
+TEST(ProgramEnds, StandardStreamsThatFail) {
+  struct Case {
+    const char* input_file;   // nothing: a pipe fed with `input`
+    const char* output_file;  // nothing: a pipe
+    const char* input;
+    std::string output;
+    std::string error;
+    End end;
+  };
+  const Case cases[] = {
+      // Regression: a failed write to standard output ended with status 0.
+      {nullptr, "/dev/full", "28\n3000\n15\n10\n5\nEX\n", "",
+       "nerido: error writing standard output\n", exit1},
+      // A read that fails (a folder as standard input) ends like the end of
+      // the input, once: it is not retried.
+      {"/", nullptr, "", sst, fmt_end, aborted},
+  };
+  for (const Case& c : cases) {
+    LiveProgram program(false, c.output_file, c.input_file);
+    program.send(c.input);
+    const LiveProgram::Result r = program.wait(std::chrono::seconds(10));
+    EXPECT_EQ(r.error, c.error);
+    EXPECT_EQ(r.end, c.end);
+    if (c.output_file == nullptr) {
+      EXPECT_EQ(program.read_until(""), c.output);
+    }
+  }
+}
+
+// An operator at a terminal: each line typed after its prompt appeared, some
+// in several pieces with pauses between them, and a line end whose CR and LF
+// arrive apart, so that every piece reaches the program in a read of its own.
+TEST(ProgramEnds, OperatorTypingAtATerminal) {
+  struct Step {
+    std::vector<std::string_view> typed;
+    std::string answer;
+  };
+  const Step steps[] = {
+      {{"28\n"}, alt},    {{"30", "00\r", "\n"}, air},          {{"1", "5\n"}, wind},
+      {{"10\r\n"}, rain}, {{"5\n"}, tb_28_3000_15_10_5 + wind},
+  };
+  LiveProgram program;
+  EXPECT_EQ(program.read_until(sst), sst);
+  for (const Step& step : steps) {
+    for (std::string_view piece : step.typed) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      program.send(piece);
+    }
+    EXPECT_EQ(program.read_until(step.answer), step.answer);
+  }
+  program.send("EX\n");
+  const LiveProgram::Result r = program.wait(std::chrono::seconds(10));
+  EXPECT_EQ(r.error, "");
+  EXPECT_EQ(r.end, exit0);
 }
 
 TEST(ProgramEnds, SignalsAtAPrompt) {
@@ -368,6 +475,80 @@ TEST(ProgramEnds, SignalsAtAPrompt) {
     const LiveProgram::Result r = program.wait();
     EXPECT_EQ(r.error, c.error);
     EXPECT_EQ(r.end, exit1);
+  }
+}
+
+// A termination request while the program works through lines it has
+// already read ends it as at a prompt: while it computes (its output read as
+// it comes), and while it is blocked writing to a full pipe (never read).
+TEST(ProgramEnds, TerminationWhileWorking) {
+  std::string input = "28\n3000\n15\n";
+  for (int i = 0; i < 20000; ++i) {
+    input += "10\n5\n";  // about 160 output bytes each
+  }
+  for (bool output_read : {true, false}) {
+    SCOPED_TRACE(output_read ? "computing" : "blocked writing");
+    LiveProgram program;
+    std::thread feeder([&] { program.send(input); });
+    std::thread reader;
+    if (output_read) {
+      program.read_until("  Tb:");
+      reader = std::thread([&] { program.read_until(""); });
+    } else {
+      for (int i = 0; i < 1000 && program.unread_output() < 60000; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      EXPECT_GE(program.unread_output(), 60000);
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    program.signal(SIGTERM);
+    feeder.join();
+    const LiveProgram::Result r = program.wait(std::chrono::seconds(10));
+    if (reader.joinable()) {
+      reader.join();
+    }
+    EXPECT_EQ(r.error, "Killed\n");
+    EXPECT_EQ(r.end, exit1);
+  }
+}
+
+// A stand-in for sigaction(2) that installs nothing and fails where told.
+struct SigactionFailures {
+  bool query = false;  // reading the interrupt's action
+  int install = 0;     // installing the handler of this signal
+};
+SigactionFailures sigaction_failures;
+
+int failing_sigaction(int signal_number, const struct sigaction* action,
+                      struct sigaction* previous) {
+  const bool fails =
+      action == nullptr ? sigaction_failures.query : signal_number == sigaction_failures.install;
+  if (fails) {
+    errno = EINVAL;
+    return -1;
+  }
+  if (previous != nullptr) {
+    *previous = {};  // the default action
+  }
+  return 0;
+}
+
+TEST(ProgramEnds, HandlerThatCannotBeInstalledIsNamed) {
+  struct Case {
+    SigactionFailures failures;
+    const char* error;
+  };
+  const Case cases[] = {
+      {{false, 0}, ""},
+      {{true, 0}, "nerido: cannot install the SIGINT handler: Invalid argument\n"},
+      {{false, SIGINT}, "nerido: cannot install the SIGINT handler: Invalid argument\n"},
+      {{false, SIGTERM}, "nerido: cannot install the SIGTERM handler: Invalid argument\n"},
+  };
+  for (const Case& c : cases) {
+    sigaction_failures = c.failures;
+    ::testing::internal::CaptureStderr();
+    install_signal_handlers(failing_sigaction);  // returns: the program runs on
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.error);
   }
 }
 

@@ -57,7 +57,10 @@ struct BudgetTrace {
 //   wind_rain      in: {wind speed (m/s), rain rate (mm/h)}, each 0 to 150
 // A negative rain rate has no physical meaning: its powers are undefined and
 // the result is a quiet NaN, never a plausible-looking number. A negative
-// zero counts as no rain.
+// zero counts as no rain. A negative wind speed has no meaning either but is
+// not refused: it takes the lowest piece of the wind law, whose increment is
+// then negative, so the result is an ordinary finite temperature below the
+// calm-sea one. Callers check the wind first (nerido::in_range).
 [[nodiscard]] float tbvanto(float frequency_ghz, float sst_k, float altitude_m, float air_k,
                             float emissivity, std::span<const float, 2> wind_rain) noexcept;
 
