@@ -4,6 +4,7 @@
 // built program through pipes.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/time.h>
@@ -294,12 +295,26 @@ class LiveProgram {
     }
   }
 
-  // Reads standard output until it ends with `text` or is closed.
+  // Reads standard output until it ends with `text` (or, for an empty text,
+  // until it is closed), for a minute at most: a program that stopped
+  // answering fails the test instead of stalling the suite.
   std::string read_until(std::string_view text) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
     std::string seen;
-    char c = 0;
-    while ((text.empty() || !seen.ends_with(text)) && ::read(output_, &c, 1) == 1) {
-      seen += c;
+    char buffer[4096];
+    while (text.empty() || !seen.ends_with(text)) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      pollfd ready{output_, POLLIN, 0};
+      if (left.count() <= 0 || ::poll(&ready, 1, static_cast<int>(left.count())) != 1) {
+        break;
+      }
+      // Byte by byte while looking for a text, so nothing after it is taken.
+      const ssize_t n = ::read(output_, buffer, text.empty() ? sizeof buffer : 1);
+      if (n <= 0) {
+        break;
+      }
+      seen.append(buffer, static_cast<std::size_t>(n));
     }
     return seen;
   }
