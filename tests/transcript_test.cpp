@@ -264,9 +264,9 @@ class LiveProgram {
       const rlimit no_core{0, 0};
       ::setrlimit(RLIMIT_CORE, &no_core);  // the abnormal end writes no core file
       std::signal(SIGPIPE, SIG_DFL);
-      if (ignore_interrupt) {
-        std::signal(SIGINT, SIG_IGN);
-      }
+      // Set either way: a test run started in the background inherits an
+      // ignored interrupt, which the program would keep ignoring.
+      std::signal(SIGINT, ignore_interrupt ? SIG_IGN : SIG_DFL);
       ::dup2(input_file ? ::open(input_file, O_RDONLY) : in[0], 0);
       ::dup2(output_file ? ::open(output_file, O_WRONLY) : out[1], 1);
       ::dup2(err[1], 2);
