@@ -2,13 +2,17 @@
 # Installs the Python package into a fresh virtual environment and runs its
 # tests: the README's install command, with Debian's interpreter and
 # packages only (no package index).
-#   python/run_tests.sh [BUILD_FOLDER] [PYTEST_ARGS...]   (folder default: build-python)
+#   python/run_tests.sh [BUILD_FOLDER] [PYTEST_OPTIONS...]   (folder default: build-python)
 # Exits non-zero when the install or a test fails, and when pytest collects
 # no tests at all.
 set -euo pipefail
 repository="$(cd "$(dirname "$0")/.." && pwd)"
-build="$(mkdir -p "${1:-$repository/build-python}" && cd "${1:-$repository/build-python}" && pwd)"
-shift || true
+build="$repository/build-python"
+if [ $# -gt 0 ] && [ "${1#-}" = "$1" ]; then
+  build="$1"
+  shift
+fi
+build="$(mkdir -p "$build" && cd "$build" && pwd)"
 python="${NERIDO_PYTHON:-/usr/bin/python3}"
 
 "$python" -m venv --system-site-packages --clear "$build/venv"
