@@ -22,8 +22,10 @@ LIBRARY_FOLDERS = ("emissivity", "radiance", "nerido", "retrieval")
 
 # The numerics flags of the library's own CMake build (nerido_options): no
 # fused multiply-add, no fast math, and every elementary function called in
-# the C library rather than folded by the compiler. extra_compile_args come
-# after any CFLAGS a user sets, so these win.
+# the C library rather than folded by the compiler. The -fno-builtin-* set is
+# read from the top CMakeLists.txt as well, so a function added there is
+# added here. extra_compile_args come after any CFLAGS a user sets, so these
+# win.
 NUMERICS_FLAGS = [
     "-ffp-contract=off",
     "-fno-fast-math",
@@ -55,6 +57,14 @@ def project_version(root: Path) -> tuple:
     if not match:
         raise SystemExit(f"nerido: no 'project(nerido VERSION x.y.z' in {root / 'CMakeLists.txt'}")
     return tuple(int(part) for part in match.groups())
+
+
+def numerics_flags(root: Path) -> list:
+    """NUMERICS_FLAGS and every -fno-builtin-* flag of nerido_options."""
+    text = (root / "CMakeLists.txt").read_text(encoding="utf-8")
+    options = re.search(r"target_compile_options\(nerido_options INTERFACE([^)]*)\)", text)
+    extra = re.findall(r"-fno-builtin-\w+", options.group(1)) if options else []
+    return NUMERICS_FLAGS + [flag for flag in dict.fromkeys(extra) if flag not in NUMERICS_FLAGS]
 
 
 def library_sources(root: Path) -> list:
@@ -112,7 +122,7 @@ extension = Pybind11Extension(
         ("NERIDO_VERSION_PATCH", str(VERSION[2])),
         ("NERIDO_HAVE_RETRIEVAL", "1" if HAVE_RETRIEVAL else "0"),
     ],
-    extra_compile_args=NUMERICS_FLAGS,
+    extra_compile_args=numerics_flags(ROOT),
     cxx_std=20,
 )
 
