@@ -212,9 +212,10 @@ def main(argv=None):
             run(args, client)
         return 0
     # Threads in this process: the nerido loops release the interpreter lock,
-    # and a cluster of threads starts in a fraction of a second.
+    # and a cluster of threads starts in a fraction of a second. Its HTTP
+    # server takes any free port, so that several runs may share a machine.
     with LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=False,
-                      dashboard_address=None) as cluster, Client(cluster) as client:
+                      dashboard_address=":0") as cluster, Client(cluster) as client:
         run(args, client)
     return 0
 

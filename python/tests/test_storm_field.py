@@ -39,7 +39,7 @@ def test_dask_fields_equal_one_direct_call():
 
     ds = storm_field.storm(50, 16)
     with LocalCluster(n_workers=2, threads_per_worker=1, processes=False,
-                      dashboard_address=None) as cluster, Client(cluster):
+                      dashboard_address=":0") as cluster, Client(cluster):
         tb = storm_field.brightness_fields(ds).compute()
     truth = ds.compute()
     direct = nerido.brightness_temperatures(truth.sst_c.values, storm_field.ALTITUDE_M,
@@ -50,18 +50,35 @@ def test_dask_fields_equal_one_direct_call():
     assert tb.values.tobytes() == direct.tobytes()
 
 
-@pytest.mark.skipif(not nerido._core.has_retrieval, reason="built without the retrieval")
-def test_whole_example_at_small_size():
-    run = run_example("-n", "40", "--workers", "2")
-    assert run.returncode == 0, run.stderr
-    lines = run.stdout.splitlines()
-    assert lines[0].startswith("40 x 40 storm, 1600 scenes:")
+def check_report(stdout, n):
+    """The example's printed statistics: plausible errors, every point counted."""
+    lines = stdout.splitlines()
+    assert lines[0].startswith(f"{n} x {n} storm, {n * n} scenes:")
     wind = next(line for line in lines if line.strip().startswith("wind_ms"))
     assert abs(float(wind.split("bias")[1].split()[0])) < 1.0
     assert float(wind.split("rms")[1].split()[0]) < 3.0
     statuses = next(line for line in lines if line.startswith("statuses:"))
     counts = dict(item.rsplit(" ", 1) for item in statuses.removeprefix("statuses: ").split(", "))
-    assert sum(int(c) for c in counts.values()) == 1600 and int(counts["ok"]) > 800
+    assert sum(int(c) for c in counts.values()) == n * n and int(counts["ok"]) > n * n // 2
+
+
+@pytest.mark.skipif(not nerido._core.has_retrieval, reason="built without the retrieval")
+def test_whole_example_at_small_size():
+    run = run_example("-n", "40", "--workers", "2")
+    assert run.returncode == 0, run.stderr
+    check_report(run.stdout, 40)
+
+
+@pytest.mark.skipif(not nerido._core.has_retrieval, reason="built without the retrieval")
+def test_example_on_a_scheduler_it_is_given():
+    # A cluster of this process, reached over TCP as a remote one would be.
+    from dask.distributed import LocalCluster
+
+    with LocalCluster(n_workers=2, threads_per_worker=1, processes=False, protocol="tcp://",
+                      host="127.0.0.1", dashboard_address=":0") as cluster:
+        run = run_example("-n", "30", "--scheduler", cluster.scheduler_address)
+    assert run.returncode == 0, run.stderr
+    check_report(run.stdout, 30)
 
 
 @pytest.mark.skipif(HAVE_MATPLOTLIB, reason="matplotlib is installed")
