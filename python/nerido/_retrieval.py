@@ -61,7 +61,8 @@ def retrieve(tb_k, sst_c, altitude_m, air_c, noise_k=0.5):
     sst_c, altitude_m and air_c broadcast against tb_k[..., 0]. Every element
     gets a status (see RetrievalStatus); an element with an SST, altitude or
     air temperature out of range (NaN included) or fewer than three channels
-    has status invalid_input, no exception. Non-numeric input raises
+    has status invalid_input and NaN in the other fields, no exception. An
+    infinite Tb counts as a missing channel. Non-numeric input raises
     TypeError; a tb_k without a last axis of six, shapes that do not
     broadcast or a noise_k that is not positive raise ValueError.
     Returns a Retrieval of arrays of the broadcast shape.
