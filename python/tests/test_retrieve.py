@@ -60,11 +60,13 @@ def test_invalid_input_is_a_status_not_an_exception(change, missing):
     tb[missing] = np.nan
     result = nerido.retrieve(tb, **{**GEOMETRY, **change})
     assert result.status == Status.invalid_input
+    assert all(np.isnan(field) for field in result[:-1])
 
 
 def test_three_channels_are_enough():
     tb = forward(20.0, 10.0)
-    tb[[0, 2, 4]] = np.nan
+    tb[[0, 2]] = np.nan
+    tb[4] = np.inf  # missing as well
     result = nerido.retrieve(tb, **GEOMETRY)
     assert result.status == Status.ok
     assert result.wind_ms == pytest.approx(20.0, abs=0.1)
