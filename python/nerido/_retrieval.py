@@ -59,12 +59,12 @@ def retrieve(tb_k, sst_c, altitude_m, air_c, noise_k=0.5):
         noise_k     1-sigma noise of the channels (K): one number or six
 
     sst_c, altitude_m and air_c broadcast against tb_k[..., 0]. Every element
-    gets a status (see RetrievalStatus); an element with an SST, altitude or
-    air temperature out of range (NaN included) or fewer than three channels
-    has status invalid_input and NaN in the other fields, no exception. An
-    infinite Tb counts as a missing channel. Non-numeric input raises
-    TypeError; a tb_k without a last axis of six, shapes that do not
-    broadcast or a noise_k that is not positive raise ValueError.
+    gets a status (see RetrievalStatus). An element with an SST, altitude or
+    air temperature out of range (NaN included), an infinite Tb or fewer
+    than three channels has status invalid_input and NaN in the other
+    fields: no exception. Non-numeric input raises TypeError; a tb_k without
+    a last axis of six, shapes that do not broadcast or a noise_k that is
+    not positive and finite raise ValueError.
     Returns a Retrieval of arrays of the broadcast shape.
     """
     if not _core.has_retrieval:

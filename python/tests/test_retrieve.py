@@ -44,20 +44,22 @@ def test_noiseless_round_trip(wind_ms, rain_mmh, geometry):
 
 
 @pytest.mark.parametrize(
-    "change, missing",
+    "change, missing, infinite",
     [
-        (dict(sst_c=46.0), []),
-        (dict(sst_c=np.nan), []),
-        (dict(altitude_m=0.0), []),
-        (dict(altitude_m=np.inf), []),
-        (dict(air_c=-71.0), []),
-        ({}, [0, 1, 2, 3]),  # two channels left
-        ({}, [0, 1, 2, 3, 4, 5]),
+        (dict(sst_c=46.0), [], []),
+        (dict(sst_c=np.nan), [], []),
+        (dict(altitude_m=0.0), [], []),
+        (dict(altitude_m=np.inf), [], []),
+        (dict(air_c=-71.0), [], []),
+        ({}, [0, 1, 2, 3], []),  # two channels left
+        ({}, [0, 1, 2, 3, 4, 5], []),
+        ({}, [], [5]),  # an infinity is not a measurement
     ],
 )
-def test_invalid_input_is_a_status_not_an_exception(change, missing):
+def test_invalid_input_is_a_status_not_an_exception(change, missing, infinite):
     tb = forward(10.0, 5.0)
     tb[missing] = np.nan
+    tb[infinite] = np.inf
     result = nerido.retrieve(tb, **{**GEOMETRY, **change})
     assert result.status == Status.invalid_input
     assert all(np.isnan(field) for field in result[:-1])
@@ -65,8 +67,7 @@ def test_invalid_input_is_a_status_not_an_exception(change, missing):
 
 def test_three_channels_are_enough():
     tb = forward(20.0, 10.0)
-    tb[[0, 2]] = np.nan
-    tb[4] = np.inf  # missing as well
+    tb[[0, 2, 4]] = np.nan
     result = nerido.retrieve(tb, **GEOMETRY)
     assert result.status == Status.ok
     assert result.wind_ms == pytest.approx(20.0, abs=0.1)
