@@ -4,10 +4,10 @@ include(CMakePackageConfigHelpers)
 
 set(nerido_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/nerido)
 
-install(TARGETS nerido_api nerido_scene nerido_emissivity nerido_radiance
+install(TARGETS nerido_api nerido_retrieval nerido_scene nerido_emissivity nerido_radiance
         EXPORT neridoTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(FILES src/nerido/nerido.hpp DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nerido)
+install(FILES src/nerido/nerido.hpp src/nerido/retrieval.hpp DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nerido)
 install(FILES src/emissivity/kleinswift.hpp src/emissivity/sea_water.hpp
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nerido/emissivity)
 install(FILES src/radiance/tbvanto.hpp DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nerido/radiance)

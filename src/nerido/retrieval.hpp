@@ -31,7 +31,14 @@ enum class RetrievalStatus {
 
 struct RetrievalOptions {
   std::array<float, 6> noise_k{0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f};  // 1 sigma per channel (K)
+  // Levenberg-Marquardt iterations (Jacobian evaluations), over all the
+  // fits of one retrieval; when they run out the status is not_converged.
   int max_iterations = 50;
+  // Relative step below which a fit has converged (MINPACK's xtol).
+  double step_tolerance = 1e-6;
+  // Relative reduction of the chi-square below which a fit has converged
+  // (MINPACK's ftol).
+  double reduction_tolerance = 1e-6;
 };
 
 struct Retrieval {

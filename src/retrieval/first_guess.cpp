@@ -1,0 +1,194 @@
+#include "retrieval/first_guess.hpp"
+
+#include <algorithm>
+
+#include "nerido/nerido.hpp"
+#include "precision/precision.hpp"
+
+namespace nerido::retrieval {
+namespace {
+
+// Roughly even steps in sqrt(R), where the spectra change about evenly.
+inline constexpr std::array<double, 16> ladder_mmh{0.0,  0.01, 0.3,  1.0,  2.5,  5.0,
+                                                    9.0,  15.0, 23.0, 33.0, 45.0, 60.0,
+                                                    78.0, 100.0, 125.0, 150.0};
+inline constexpr std::size_t ladder_size = ladder_mmh.size();
+
+// The search for the best wind stays inside this range (m/s), beyond the
+// bounds so that the unconstrained optimum can be seen and then clamped.
+inline constexpr double search_low_ms = -50.0;
+inline constexpr double search_high_ms = 200.0;
+inline constexpr double wind_high_ms = 150.0;
+inline constexpr int wind_steps = 8;
+inline constexpr double wind_step_tolerance_ms = 1e-3;
+
+// Rain attenuation of each channel at each rung (per metre), and the
+// transmissivity of the fixed sky column: neither depends on the scene.
+struct Rung {
+  std::array<double, max_channels> kappa_per_m;
+  std::array<double, max_channels> tau_down;
+};
+
+std::array<Rung, ladder_size> make_rungs() noexcept {
+  std::array<Rung, ladder_size> rungs{};
+  const SceneConstants no_scene{};
+  for (std::size_t r = 0; r < ladder_size; ++r) {
+    const RainPowers rain = rain_powers(ladder_mmh[r]);
+    for (std::size_t i = 0; i < max_channels; ++i) {
+      ChannelConstants c{};
+      c.log_frequency = dmath::log(wide(channels_ghz[i]));
+      rungs[r].kappa_per_m[i] = rain_attenuation(c, rain).kappa_per_m;
+      rungs[r].tau_down[i] = rain_transmissivity(no_scene, rungs[r].kappa_per_m[i]).down;
+    }
+  }
+  return rungs;
+}
+
+const std::array<Rung, ladder_size>& rungs() noexcept {
+  static const std::array<Rung, ladder_size> table = make_rungs();
+  return table;
+}
+
+// The channels' brightness lines at one rain rate.
+using Lines = std::array<EmissivityLine, max_channels>;
+
+Lines lines_at_rung(const FitProblem& p, std::size_t rung) noexcept {
+  const Rung& r = rungs()[rung];
+  Lines lines{};
+  for (std::size_t k = 0; k < p.count; ++k) {
+    const std::size_t i = p.channels[k].index;
+    const RainTransmissivity tau{
+        dmath::exp(-r.kappa_per_m[i] * p.scene.rain_height_m), r.tau_down[i]};
+    lines[k] = emissivity_line(p.scene, p.channels[k], tau);
+  }
+  return lines;
+}
+
+Lines lines_at_rain(const FitProblem& p, double rain_mmh) noexcept {
+  const RainPowers rain = rain_powers(rain_mmh);
+  Lines lines{};
+  for (std::size_t k = 0; k < p.count; ++k) {
+    const double kappa = rain_attenuation(p.channels[k], rain).kappa_per_m;
+    lines[k] = emissivity_line(p.scene, p.channels[k], rain_transmissivity(p.scene, kappa));
+  }
+  return lines;
+}
+
+double cost_at(const FitProblem& p, const Lines& lines, double wind_ms) noexcept {
+  double sum = 0.0;
+  for (std::size_t k = 0; k < p.count; ++k) {
+    const double e = wind_increment(p.channels[k], wind_ms).increment + p.channels[k].emissivity;
+    const double r = (lines[k].level_k + lines[k].slope_k * e - p.measured_k[k]) *
+                     p.inverse_noise[k];
+    sum += r * r;
+  }
+  return sum;
+}
+
+// Gauss-Newton in the wind alone; the misfit is nearly quadratic in it.
+ProfilePoint wind_profile(const FitProblem& p, const Lines& lines, double start_ms) noexcept {
+  double w = start_ms;
+  for (int step = 0; step < wind_steps; ++step) {
+    double gradient = 0.0;
+    double curvature = 0.0;
+    for (std::size_t k = 0; k < p.count; ++k) {
+      const WindIncrement law = wind_increment(p.channels[k], w);
+      const double e = law.increment + p.channels[k].emissivity;
+      const double u = p.inverse_noise[k];
+      const double r = (lines[k].level_k + lines[k].slope_k * e - p.measured_k[k]) * u;
+      const double j = lines[k].slope_k * law.slope_per_ms * u;
+      gradient += r * j;
+      curvature += j * j;
+    }
+    if (!(curvature > 0.0)) {
+      break;
+    }
+    const double next = std::clamp(w - gradient / curvature, search_low_ms, search_high_ms);
+    const double change = next - w;
+    w = next;
+    if (std::abs(change) < wind_step_tolerance_ms) {
+      break;
+    }
+  }
+  w = std::clamp(w, 0.0, wind_high_ms);
+  return {w, cost_at(p, lines, w)};
+}
+
+// Vertex of the parabola through three points whose middle one is the
+// lowest, clamped to the outer two.
+double parabola_vertex(double x0, double y0, double x1, double y1, double x2,
+                       double y2) noexcept {
+  const double left = (x1 - x0) * (y1 - y2);
+  const double right = (x1 - x2) * (y1 - y0);
+  const double denominator = left - right;
+  if (!(std::abs(denominator) > 0.0)) {
+    return x1;
+  }
+  const double vertex = x1 - 0.5 * ((x1 - x0) * left - (x1 - x2) * right) / denominator;
+  return std::clamp(vertex, x0, x2);
+}
+
+}  // namespace
+
+std::span<const double> rain_ladder_mmh() noexcept { return ladder_mmh; }
+
+ProfilePoint best_wind(const FitProblem& problem, double rain_mmh) noexcept {
+  return wind_profile(problem, lines_at_rain(problem, rain_mmh), 0.0);
+}
+
+namespace {
+
+// The start at rung `best`, a local minimum of the profile: the vertex of the
+// parabola in sqrt(R) through it and its neighbours.
+Start start_at(std::span<const ProfilePoint, ladder_size> profile, std::size_t best) noexcept {
+  if (best == 0) {
+    return {profile[0].wind_ms, 0.0, profile[1].cost >= profile[0].cost};
+  }
+  if (best == ladder_size - 1) {
+    return {profile[best].wind_ms, ladder_mmh[best], false};
+  }
+  const auto root = [](double rain) { return dmath::sqrt(rain); };
+  const double s = parabola_vertex(root(ladder_mmh[best - 1]), profile[best - 1].cost,
+                                   root(ladder_mmh[best]), profile[best].cost,
+                                   root(ladder_mmh[best + 1]), profile[best + 1].cost);
+  const double rain = s * s;
+  // Wind: linear between the rungs around the vertex.
+  const std::size_t low = rain < ladder_mmh[best] ? best - 1 : best;
+  const double t = (rain - ladder_mmh[low]) / (ladder_mmh[low + 1] - ladder_mmh[low]);
+  const double wind = profile[low].wind_ms + t * (profile[low + 1].wind_ms - profile[low].wind_ms);
+  return {wind, rain, false};
+}
+
+}  // namespace
+
+FirstGuess first_guess(const FitProblem& problem) noexcept {
+  std::array<ProfilePoint, ladder_size> profile{};
+  double start_ms = 0.0;
+  for (std::size_t r = 0; r < ladder_size; ++r) {
+    profile[r] = wind_profile(problem, lines_at_rung(problem, r), start_ms);
+    start_ms = profile[r].wind_ms;
+  }
+  // Local minima, lowest first.
+  std::array<std::size_t, ladder_size> minima{};
+  std::size_t count = 0;
+  for (std::size_t r = 0; r < ladder_size; ++r) {
+    const bool below_left = r == 0 || profile[r].cost < profile[r - 1].cost;
+    const bool below_right = r + 1 == ladder_size || profile[r].cost <= profile[r + 1].cost;
+    if (below_left && below_right) {
+      minima[count++] = r;
+    }
+  }
+  std::sort(minima.begin(), minima.begin() + static_cast<std::ptrdiff_t>(count),
+            [&](std::size_t a, std::size_t b) { return profile[a].cost < profile[b].cost; });
+  if (count == 0) {
+    minima[count++] = 0;  // a profile with no order (unusable measurements)
+  }
+  FirstGuess guess{};
+  guess.count = std::min(count, max_starts);
+  for (std::size_t i = 0; i < guess.count; ++i) {
+    guess.starts[i] = start_at(profile, minima[i]);
+  }
+  return guess;
+}
+
+}  // namespace nerido::retrieval

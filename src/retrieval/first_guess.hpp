@@ -1,0 +1,45 @@
+// First guess of a fit: the profile of the misfit over a fixed ladder of
+// rain rates, each with its best wind. At a fixed rain rate every channel's
+// brightness is affine in its surface emissivity, so the best wind costs a
+// few Gauss-Newton steps on a polynomial and no elementary function; the
+// rain ladder's attenuations are computed once for the process. The ladder
+// spans 0 to 150 mm/h, so the guess lies in the basin of the global minimum
+// wherever that is.
+#pragma once
+
+#include "retrieval/fit_problem.hpp"
+
+namespace nerido::retrieval {
+
+// The rain rates of the ladder (mm/h), increasing from 0 to 150; the second
+// is a small step used to tell on which side of 0 the data want the rain.
+[[nodiscard]] std::span<const double> rain_ladder_mmh() noexcept;
+
+// The wind (m/s, within 0 to 150) that best fits the problem at a fixed rain
+// rate, from the smooth twin, and the chi-square it leaves.
+struct ProfilePoint {
+  double wind_ms;
+  double cost;
+};
+[[nodiscard]] ProfilePoint best_wind(const FitProblem& problem, double rain_mmh) noexcept;
+
+// A start of the fit at a local minimum of the profile.
+struct Start {
+  double wind_ms;   // 0 to 150
+  double rain_mmh;  // 0 to 150
+  // The profile's lowest point is rain 0 and the misfit grows from there to
+  // the ladder's small step: the data want no rain (or less than none).
+  bool rain_at_zero;
+};
+
+// The local minima of the profile, lowest first: where the fit starts. A
+// spectrum that two wind-rain pairs explain about equally (at very high wind
+// and rain) has two.
+inline constexpr std::size_t max_starts = 3;
+struct FirstGuess {
+  std::array<Start, max_starts> starts;
+  std::size_t count;  // 1 to max_starts
+};
+[[nodiscard]] FirstGuess first_guess(const FitProblem& problem) noexcept;
+
+}  // namespace nerido::retrieval

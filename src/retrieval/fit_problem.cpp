@@ -1,0 +1,108 @@
+#include "retrieval/fit_problem.hpp"
+
+#include <cmath>
+
+#include "nerido/nerido.hpp"
+#include "precision/precision.hpp"
+#include "radiance/tbvanto.hpp"
+
+namespace nerido::retrieval {
+namespace {
+
+// The wind law's reference frequency (GHz), the lowest channel.
+inline constexpr double reference_ghz = coef(4.74f);
+inline constexpr std::size_t minimum_channels = 3;
+
+// Degrees Celsius to the model's kelvin (273.146, rounded to single as the
+// scene computation does).
+float model_kelvin(float celsius) noexcept {
+  return to_single(wide(celsius) + wide(273.146f));
+}
+
+bool usable_noise(float noise_k) noexcept { return std::isfinite(noise_k) && noise_k > 0.0f; }
+
+// The observation's fixed terms, read from the model's own working values at
+// no wind and no rain.
+void fill_constants(FitProblem& p) {
+  const float sst_k = model_kelvin(p.sst_c);
+  const float air_k = model_kelvin(p.air_c);
+  const std::array<float, 2> calm{0.0f, 0.0f};
+  for (std::size_t k = 0; k < p.count; ++k) {
+    ChannelConstants& c = p.channels[k];
+    const float f = channels_ghz[c.index];
+    const radiance::BudgetTrace t =
+        radiance::trace_budget(f, sst_k, p.altitude_m, air_k, p.emissivities[c.index], calm);
+    c.frequency_offset_ghz = wide(f) - reference_ghz;
+    c.log_frequency = dmath::log(wide(f));
+    c.emissivity = wide(p.emissivities[c.index]);
+    c.air_transmissivity = wide(t.air_transmissivity);
+    c.sky_k = t.sky_k;
+    if (k == 0) {
+      p.scene = {wide(sst_k), wide(t.rain_height_m), t.low_layer_k, t.upwelling_k};
+    }
+  }
+}
+
+}  // namespace
+
+std::optional<FitProblem> make_problem(const Observation& observation,
+                                       const RetrievalOptions& options) {
+  if (!in_range(SceneField::sst_c, observation.sst_c) ||
+      !in_range(SceneField::altitude_m, observation.altitude_m) ||
+      !in_range(SceneField::air_c, observation.air_c)) {
+    return std::nullopt;
+  }
+  FitProblem p{};
+  p.sst_c = observation.sst_c;
+  p.altitude_m = observation.altitude_m;
+  p.air_c = observation.air_c;
+  for (std::size_t i = 0; i < max_channels; ++i) {
+    const float tb = observation.tb_k[i];
+    if (std::isnan(tb)) {
+      continue;  // a missing channel
+    }
+    if (std::isinf(tb) || !usable_noise(options.noise_k[i])) {
+      return std::nullopt;
+    }
+    p.channels[p.count].index = i;
+    p.measured_k[p.count] = wide(tb);
+    p.inverse_noise[p.count] = 1.0 / wide(options.noise_k[i]);
+    ++p.count;
+  }
+  if (p.count < minimum_channels) {
+    return std::nullopt;
+  }
+  p.emissivities = emissivities(p.sst_c);
+  fill_constants(p);
+  return p;
+}
+
+void exact_residuals(const FitProblem& p, float wind_ms, float rain_mmh,
+                     std::span<double> residuals) noexcept {
+  const Scene scene{p.sst_c, p.altitude_m, p.air_c, wind_ms, rain_mmh};
+  const std::array<float, channel_count> tb = brightness_temperatures(scene, p.emissivities);
+  for (std::size_t k = 0; k < p.count; ++k) {
+    residuals[k] = (wide(tb[p.channels[k].index]) - p.measured_k[k]) * p.inverse_noise[k];
+  }
+}
+
+void smooth_residuals(const FitProblem& p, double wind_ms, double rain_mmh,
+                      std::span<double> residuals) noexcept {
+  const RainPowers rain = rain_powers(rain_mmh);
+  for (std::size_t k = 0; k < p.count; ++k) {
+    const double tb = smooth_brightness(p.scene, p.channels[k], wind_ms, rain).tb_k;
+    residuals[k] = (tb - p.measured_k[k]) * p.inverse_noise[k];
+  }
+}
+
+double smooth_cost(const FitProblem& p, double wind_ms, double rain_mmh) noexcept {
+  std::array<double, max_channels> r{};
+  smooth_residuals(p, wind_ms, rain_mmh, r);
+  double sum = 0.0;
+  for (std::size_t k = 0; k < p.count; ++k) {
+    sum += r[k] * r[k];
+  }
+  return sum;
+}
+
+}  // namespace nerido::retrieval

@@ -1,0 +1,49 @@
+// One observation as a least-squares problem in wind and rain: the channels
+// present, their measurements and weights, everything of the budget that
+// wind and rain leave unchanged, and the exact model's residuals.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <span>
+
+#include "nerido/retrieval.hpp"
+#include "retrieval/smooth_budget.hpp"
+
+namespace nerido::retrieval {
+
+struct FitProblem {
+  float sst_c;
+  float altitude_m;
+  float air_c;
+  std::array<float, max_channels> emissivities;  // all six, for the exact model
+  SceneConstants scene;
+  std::size_t count;  // channels present, 3 to 6
+  std::array<ChannelConstants, max_channels> channels;  // the first `count` are used
+  std::array<double, max_channels> measured_k;           // their measured Tb (K)
+  std::array<double, max_channels> inverse_noise;        // 1 / sigma (per K)
+};
+
+// The problem of an observation, or nothing when the observation or the
+// options are unusable: SST, altitude or air temperature out of its scene
+// range (NaN and infinities included), an infinite Tb, a channel noise that
+// is not positive and finite, or fewer than three channels.
+[[nodiscard]] std::optional<FitProblem> make_problem(const Observation& observation,
+                                                     const RetrievalOptions& options);
+
+// Weighted residuals (model - measured) / sigma of the exact model, one per
+// channel used, at a wind and a non-negative rain rate (m/s, mm/h). Any wind
+// is accepted: the wind law continues below 0 and above 150 m/s.
+void exact_residuals(const FitProblem& problem, float wind_ms, float rain_mmh,
+                     std::span<double> residuals) noexcept;
+
+// The same residuals from the smooth twin (no single-precision steps).
+void smooth_residuals(const FitProblem& problem, double wind_ms, double rain_mmh,
+                      std::span<double> residuals) noexcept;
+
+// Sum of squared weighted residuals of the smooth twin (chi-square).
+[[nodiscard]] double smooth_cost(const FitProblem& problem, double wind_ms,
+                                 double rain_mmh) noexcept;
+
+}  // namespace nerido::retrieval
