@@ -20,7 +20,7 @@ inline constexpr double search_low_ms = -50.0;
 inline constexpr double search_high_ms = 200.0;
 inline constexpr double wind_high_ms = 150.0;
 inline constexpr int wind_steps = 8;
-inline constexpr double wind_step_tolerance_ms = 1e-3;
+inline constexpr double wind_step_tolerance_ms = 1e-2;
 
 // Rain attenuation of each channel at each rung (per metre), and the
 // transmissivity of the fixed sky column: neither depends on the scene.
@@ -75,9 +75,10 @@ Lines lines_at_rain(const FitProblem& p, double rain_mmh) noexcept {
 }
 
 double cost_at(const FitProblem& p, const Lines& lines, double wind_ms) noexcept {
+  const WindLaw wind = wind_law(wind_ms);
   double sum = 0.0;
   for (std::size_t k = 0; k < p.count; ++k) {
-    const double e = wind_increment(p.channels[k], wind_ms).increment + p.channels[k].emissivity;
+    const double e = wind_increment(p.channels[k], wind).increment + p.channels[k].emissivity;
     const double r = (lines[k].level_k + lines[k].slope_k * e - p.measured_k[k]) *
                      p.inverse_noise[k];
     sum += r * r;
@@ -89,10 +90,11 @@ double cost_at(const FitProblem& p, const Lines& lines, double wind_ms) noexcept
 ProfilePoint wind_profile(const FitProblem& p, const Lines& lines, double start_ms) noexcept {
   double w = start_ms;
   for (int step = 0; step < wind_steps; ++step) {
+    const WindLaw wind = wind_law(w);
     double gradient = 0.0;
     double curvature = 0.0;
     for (std::size_t k = 0; k < p.count; ++k) {
-      const WindIncrement law = wind_increment(p.channels[k], w);
+      const WindIncrement law = wind_increment(p.channels[k], wind);
       const double e = law.increment + p.channels[k].emissivity;
       const double u = p.inverse_noise[k];
       const double r = (lines[k].level_k + lines[k].slope_k * e - p.measured_k[k]) * u;

@@ -88,9 +88,10 @@ void exact_residuals(const FitProblem& p, float wind_ms, float rain_mmh,
 
 void smooth_residuals(const FitProblem& p, double wind_ms, double rain_mmh,
                       std::span<double> residuals) noexcept {
+  const WindLaw wind = wind_law(wind_ms);
   const RainPowers rain = rain_powers(rain_mmh);
   for (std::size_t k = 0; k < p.count; ++k) {
-    const double tb = smooth_brightness(p.scene, p.channels[k], wind_ms, rain).tb_k;
+    const double tb = smooth_brightness(p.scene, p.channels[k], wind, rain).tb_k;
     residuals[k] = (tb - p.measured_k[k]) * p.inverse_noise[k];
   }
 }

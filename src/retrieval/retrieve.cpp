@@ -88,11 +88,12 @@ class Residuals {
 
   int df(const Eigen::VectorXd& x, Eigen::MatrixXd& fjac) const {
     const Point at = point_of(s_, x);
+    const retrieval::WindLaw wind = retrieval::wind_law(at.wind_ms);
     const retrieval::RainPowers rain = retrieval::rain_powers(at.rain_mmh);
     const double rho = s_.rain_free ? x[x.size() - 1] : 0.0;
     for (std::size_t k = 0; k < p_.count; ++k) {
       const retrieval::ChannelSlopes d =
-          retrieval::smooth_brightness(p_.scene, p_.channels[k], at.wind_ms, rain);
+          retrieval::smooth_brightness(p_.scene, p_.channels[k], wind, rain);
       const auto row = static_cast<Eigen::Index>(k);
       Eigen::Index column = 0;
       if (s_.wind_free) {
@@ -186,17 +187,17 @@ Eigen::MatrixXd weighted_jacobian(const FitProblem& p, const Point& at, bool win
   const double wind_step = at.wind_ms < 0.5 * bound_high ? bound_step : -bound_step;
   const double rain_step = at.rain_mmh < 0.5 * bound_high ? bound_step : -bound_step;
   const retrieval::RainPowers stepped_rain = retrieval::rain_powers(at.rain_mmh + rain_step);
+  const retrieval::WindLaw wind = retrieval::wind_law(at.wind_ms);
+  const retrieval::WindLaw stepped_wind = retrieval::wind_law(at.wind_ms + wind_step);
   for (std::size_t k = 0; k < p.count; ++k) {
     const retrieval::ChannelConstants& c = p.channels[k];
-    const retrieval::ChannelSlopes d = smooth_brightness(p.scene, c, at.wind_ms, rain);
+    const retrieval::ChannelSlopes d = smooth_brightness(p.scene, c, wind, rain);
     const auto row = static_cast<Eigen::Index>(k);
     j(row, 0) = wind_at_bound
-                    ? (smooth_brightness(p.scene, c, at.wind_ms + wind_step, rain).tb_k -
-                       d.tb_k) / wind_step
+                    ? (smooth_brightness(p.scene, c, stepped_wind, rain).tb_k - d.tb_k) / wind_step
                     : d.per_wind;
     j(row, 1) = rain_at_bound || at.rain_mmh <= 0.0
-                    ? (smooth_brightness(p.scene, c, at.wind_ms, stepped_rain).tb_k - d.tb_k) /
-                          rain_step
+                    ? (smooth_brightness(p.scene, c, wind, stepped_rain).tb_k - d.tb_k) / rain_step
                     : d.per_log_rain / at.rain_mmh;
     j.row(row) *= p.inverse_noise[k];
   }
@@ -215,10 +216,11 @@ bool rain_wants_in(const FitProblem& p, const Point& at) noexcept {
 bool wind_wants_in(const FitProblem& p, const Point& at) noexcept {
   std::array<double, retrieval::max_channels> r{};
   retrieval::smooth_residuals(p, at.wind_ms, at.rain_mmh, r);
+  const retrieval::WindLaw wind = retrieval::wind_law(at.wind_ms);
   const retrieval::RainPowers rain = retrieval::rain_powers(at.rain_mmh);
   double gradient = 0.0;
   for (std::size_t k = 0; k < p.count; ++k) {
-    gradient += r[k] * smooth_brightness(p.scene, p.channels[k], at.wind_ms, rain).per_wind *
+    gradient += r[k] * smooth_brightness(p.scene, p.channels[k], wind, rain).per_wind *
                 p.inverse_noise[k];
   }
   return gradient < 0.0;

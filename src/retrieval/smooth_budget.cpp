@@ -43,21 +43,22 @@ Attenuation rain_attenuation(const ChannelConstants& channel, const RainPowers& 
   return {kappa, kappa * elasticity};
 }
 
-WindIncrement wind_increment(const ChannelConstants& channel, double wind_ms) noexcept {
+WindLaw wind_law(double wind_ms) noexcept {
   const double w = wind_ms;
-  WindIncrement law{};
+  WindLaw law{};
   if (w < first_join_ms) {
-    law = {low_wind_slope * w, low_wind_slope};
+    law.increment = low_wind_slope * w;
+    law.slope_per_ms = low_wind_slope;
   } else if (w < second_join_ms) {
-    law = {(mid_wind_linear * w + mid_wind_offset) + mid_wind_quadratic * w * w,
-           mid_wind_linear + 2.0 * mid_wind_quadratic * w};
+    law.increment = (mid_wind_linear * w + mid_wind_offset) + mid_wind_quadratic * w * w;
+    law.slope_per_ms = mid_wind_linear + 2.0 * mid_wind_quadratic * w;
   } else {
-    law = {high_wind_slope * w - high_wind_offset, high_wind_slope};
+    law.increment = high_wind_slope * w - high_wind_offset;
+    law.slope_per_ms = high_wind_slope;
   }
-  const double d = channel.frequency_offset_ghz;
-  law.increment += d * ((correction_quadratic * w * w + correction_linear * w) +
-                        correction_constant);
-  law.slope_per_ms += d * (2.0 * correction_quadratic * w + correction_linear);
+  law.correction_factor =
+      (correction_quadratic * w * w + correction_linear * w) + correction_constant;
+  law.correction_slope_per_ms = 2.0 * correction_quadratic * w + correction_linear;
   return law;
 }
 
@@ -85,8 +86,8 @@ EmissivityLine emissivity_line(const SceneConstants& scene, const ChannelConstan
 }
 
 ChannelSlopes smooth_brightness(const SceneConstants& scene, const ChannelConstants& channel,
-                                double wind_ms, const RainPowers& rain) noexcept {
-  const WindIncrement law = wind_increment(channel, wind_ms);
+                                const WindLaw& wind, const RainPowers& rain) noexcept {
+  const WindIncrement law = wind_increment(channel, wind);
   const Attenuation att = rain_attenuation(channel, rain);
   const RainTransmissivity tau = rain_transmissivity(scene, att.kappa_per_m);
   const EmissivityLine line = emissivity_line(scene, channel, tau);

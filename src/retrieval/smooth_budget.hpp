@@ -50,15 +50,29 @@ struct Attenuation {
 [[nodiscard]] Attenuation rain_attenuation(const ChannelConstants& channel,
                                            const RainPowers& rain) noexcept;
 
-// Surface emissivity increment of the wind law (frequency correction
-// included) and its derivative in the wind speed (per m/s). Defined for any
-// wind: the outer pieces continue beyond 0 and 150 m/s.
+// The wind law, shared by the channels: the surface emissivity increment at
+// the reference frequency (4.74 GHz) and the factor of its frequency
+// correction, each with its derivative in the wind speed (per m/s). Defined
+// for any wind: the outer pieces continue beyond 0 and 150 m/s.
+struct WindLaw {
+  double increment;
+  double slope_per_ms;
+  double correction_factor;  // times (f - 4.74 GHz)
+  double correction_slope_per_ms;
+};
+[[nodiscard]] WindLaw wind_law(double wind_ms) noexcept;
+
+// A channel's emissivity increment and its derivative in the wind.
 struct WindIncrement {
   double increment;
   double slope_per_ms;
 };
-[[nodiscard]] WindIncrement wind_increment(const ChannelConstants& channel,
-                                           double wind_ms) noexcept;
+[[nodiscard]] inline WindIncrement wind_increment(const ChannelConstants& channel,
+                                                  const WindLaw& law) noexcept {
+  const double d = channel.frequency_offset_ghz;
+  return {law.increment + d * law.correction_factor,
+          law.slope_per_ms + d * law.correction_slope_per_ms};
+}
 
 // Transmissivities of the rain layer for a given attenuation.
 struct RainTransmissivity {
@@ -86,6 +100,6 @@ struct ChannelSlopes {
 };
 [[nodiscard]] ChannelSlopes smooth_brightness(const SceneConstants& scene,
                                               const ChannelConstants& channel,
-                                              double wind_ms, const RainPowers& rain) noexcept;
+                                              const WindLaw& wind, const RainPowers& rain) noexcept;
 
 }  // namespace nerido::retrieval
