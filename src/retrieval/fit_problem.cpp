@@ -21,25 +21,21 @@ float model_kelvin(float celsius) noexcept {
 
 bool usable_noise(float noise_k) noexcept { return std::isfinite(noise_k) && noise_k > 0.0f; }
 
-// The observation's fixed terms, read from the model's own working values at
-// no wind and no rain.
-void fill_constants(FitProblem& p) {
-  const float sst_k = model_kelvin(p.sst_c);
-  const float air_k = model_kelvin(p.air_c);
-  const std::array<float, 2> calm{0.0f, 0.0f};
+// The observation's fixed terms, from the model's own parts.
+void fill_constants(FitProblem& p, float sst_c, float altitude_m, float air_c) {
+  p.air = radiance::air_terms(model_kelvin(sst_c), altitude_m, model_kelvin(air_c));
+  p.scene = {wide(p.air.sst_k), wide(p.air.rain_height_m), p.air.low_layer_k,
+             p.air.upwelling_k};
+  const std::array<float, channel_count> e = emissivities(sst_c);
   for (std::size_t k = 0; k < p.count; ++k) {
     ChannelConstants& c = p.channels[k];
     const float f = channels_ghz[c.index];
-    const radiance::BudgetTrace t =
-        radiance::trace_budget(f, sst_k, p.altitude_m, air_k, p.emissivities[c.index], calm);
+    p.exact[k] = radiance::channel_terms(p.air, f, e[c.index]);
     c.frequency_offset_ghz = wide(f) - reference_ghz;
     c.log_frequency = dmath::log(wide(f));
-    c.emissivity = wide(p.emissivities[c.index]);
-    c.air_transmissivity = wide(t.air_transmissivity);
-    c.sky_k = t.sky_k;
-    if (k == 0) {
-      p.scene = {wide(sst_k), wide(t.rain_height_m), t.low_layer_k, t.upwelling_k};
-    }
+    c.emissivity = wide(e[c.index]);
+    c.air_transmissivity = wide(p.exact[k].air_transmissivity);
+    c.sky_k = p.exact[k].sky_k;
   }
 }
 
@@ -53,9 +49,6 @@ std::optional<FitProblem> make_problem(const Observation& observation,
     return std::nullopt;
   }
   FitProblem p{};
-  p.sst_c = observation.sst_c;
-  p.altitude_m = observation.altitude_m;
-  p.air_c = observation.air_c;
   for (std::size_t i = 0; i < max_channels; ++i) {
     const float tb = observation.tb_k[i];
     if (std::isnan(tb)) {
@@ -72,17 +65,16 @@ std::optional<FitProblem> make_problem(const Observation& observation,
   if (p.count < minimum_channels) {
     return std::nullopt;
   }
-  p.emissivities = emissivities(p.sst_c);
-  fill_constants(p);
+  fill_constants(p, observation.sst_c, observation.altitude_m, observation.air_c);
   return p;
 }
 
 void exact_residuals(const FitProblem& p, float wind_ms, float rain_mmh,
                      std::span<double> residuals) noexcept {
-  const Scene scene{p.sst_c, p.altitude_m, p.air_c, wind_ms, rain_mmh};
-  const std::array<float, channel_count> tb = brightness_temperatures(scene, p.emissivities);
+  const radiance::RainTerms rain = radiance::rain_terms(rain_mmh);
   for (std::size_t k = 0; k < p.count; ++k) {
-    residuals[k] = (wide(tb[p.channels[k].index]) - p.measured_k[k]) * p.inverse_noise[k];
+    const float tb = radiance::channel_brightness(p.air, p.exact[k], wind_ms, rain);
+    residuals[k] = (wide(tb) - p.measured_k[k]) * p.inverse_noise[k];
   }
 }
 

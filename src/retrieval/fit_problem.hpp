@@ -9,18 +9,19 @@
 #include <span>
 
 #include "nerido/retrieval.hpp"
+#include "radiance/tbvanto.hpp"
 #include "retrieval/smooth_budget.hpp"
 
 namespace nerido::retrieval {
 
 struct FitProblem {
-  float sst_c;
-  float altitude_m;
-  float air_c;
-  std::array<float, max_channels> emissivities;  // all six, for the exact model
+  // The exact model's parts that neither wind nor rain change.
+  radiance::AirTerms air;
+  std::array<radiance::ChannelTerms, max_channels> exact;  // the first `count` are used
+  // The same for the smooth twin.
   SceneConstants scene;
-  std::size_t count;  // channels present, 3 to 6
   std::array<ChannelConstants, max_channels> channels;  // the first `count` are used
+  std::size_t count;  // channels present, 3 to 6
   std::array<double, max_channels> measured_k;           // their measured Tb (K)
   std::array<double, max_channels> inverse_noise;        // 1 / sigma (per K)
 };
