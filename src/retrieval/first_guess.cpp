@@ -144,7 +144,7 @@ namespace {
 // parabola in sqrt(R) through it and its neighbours.
 Start start_at(std::span<const ProfilePoint, ladder_size> profile, std::size_t best) noexcept {
   if (best == 0) {
-    return {profile[0].wind_ms, 0.0, profile[1].cost >= profile[0].cost};
+    return {profile[0].wind_ms, 0.0, true};  // no higher than the small step
   }
   if (best == ladder_size - 1) {
     return {profile[best].wind_ms, ladder_mmh[best], false};

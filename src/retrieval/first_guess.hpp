@@ -27,8 +27,8 @@ struct ProfilePoint {
 struct Start {
   double wind_ms;   // 0 to 150
   double rain_mmh;  // 0 to 150
-  // The profile's lowest point is rain 0 and the misfit grows from there to
-  // the ladder's small step: the data want no rain (or less than none).
+  // The minimum is at rain 0: the misfit grows from there to the ladder's
+  // small step, so the data want no rain (or less than none).
   bool rain_at_zero;
 };
 

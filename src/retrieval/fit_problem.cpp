@@ -45,7 +45,8 @@ std::optional<FitProblem> make_problem(const Observation& observation,
                                        const RetrievalOptions& options) {
   if (!in_range(SceneField::sst_c, observation.sst_c) ||
       !in_range(SceneField::altitude_m, observation.altitude_m) ||
-      !in_range(SceneField::air_c, observation.air_c)) {
+      !in_range(SceneField::air_c, observation.air_c) || options.max_iterations < 0 ||
+      !(options.step_tolerance >= 0.0) || !(options.reduction_tolerance >= 0.0)) {
     return std::nullopt;
   }
   FitProblem p{};

@@ -1,15 +1,17 @@
 // Weighted least-squares retrieval of wind and rain with Eigen's
-// Levenberg-Marquardt (the MINPACK port), bounds handled by an active set:
-// - the wind is fitted as it is; the model's wind law continues below 0 and
+// Levenberg-Marquardt (the MINPACK port) from every start of the first
+// guess, the bounds handled by an active set:
+// - the wind is fitted as it is: the model's wind law continues below 0 and
 //   above 150 m/s, and a fit that ends outside is repeated with the wind held
 //   at the bound it crossed;
-// - the rain is fitted as rho = sqrt(R), which keeps it non-negative; a rain
-//   above 150 is held at 150, and where the data want no rain (told by the
-//   first guess, or by a fit that ends below min_free_rain_mmh) the fit is
-//   repeated with the rain held at 0 and the better of the two kept;
-// - a variable held at 0 is freed again if the misfit falls on stepping
+// - the rain is fitted as rho = sqrt(R), which keeps it non-negative and its
+//   Jacobian finite at 0; a fit above 150 is repeated with it held at 150;
+// - a free variable that ends within min_free_value of 0 is compared with a
+//   fit that holds it at 0, kept unless clearly better: this is how a rain
+//   (or wind) of 0 is reported as exactly 0;
+// - a variable held at a bound is freed when the misfit falls on stepping
 //   into the domain.
-// The residual is the exact model's; the Jacobian is the smooth twin's.
+// The residuals are the exact model's; the Jacobian is the smooth twin's.
 #include <Eigen/Dense>
 #include <algorithm>
 #include <cmath>
@@ -31,7 +33,7 @@ inline constexpr double bound_step = 0.1;
 // fit that holds it at 0; also the step of the test that frees a rain held
 // at 0.
 inline constexpr double min_free_value = 0.01;
-// Where a freed rain starts (mm/h).
+// Where a freed rain starts (mm/h): this far from the bound it left.
 inline constexpr double released_rain_mmh = 0.3;
 // Chi-square by which a fit inside must beat one at the bound to be kept.
 inline constexpr double bound_preference = 1e-6;
@@ -206,11 +208,13 @@ Eigen::MatrixXd weighted_jacobian(const FitProblem& p, const Point& at, bool win
 
 bool at_bound(double value) noexcept { return value <= 0.0 || value >= bound_high; }
 
-// Into-the-domain tests for a variable held at 0: does the misfit fall on a
-// step of min_free_value (rain), or along the wind?
+// Into-the-domain tests for a variable held at a bound: does the misfit
+// fall on a step of min_free_value into the domain (rain), or along the
+// gradient (wind)?
 bool rain_wants_in(const FitProblem& p, const Point& at) noexcept {
-  return retrieval::smooth_cost(p, at.wind_ms, min_free_value) <
-         retrieval::smooth_cost(p, at.wind_ms, 0.0);
+  const double inside = at.rain_mmh <= 0.0 ? min_free_value : bound_high - min_free_value;
+  return retrieval::smooth_cost(p, at.wind_ms, inside) <
+         retrieval::smooth_cost(p, at.wind_ms, at.rain_mmh);
 }
 
 bool wind_wants_in(const FitProblem& p, const Point& at) noexcept {
@@ -218,14 +222,13 @@ bool wind_wants_in(const FitProblem& p, const Point& at) noexcept {
   retrieval::smooth_residuals(p, at.wind_ms, at.rain_mmh, r);
   const retrieval::WindLaw wind = retrieval::wind_law(at.wind_ms);
   const retrieval::RainPowers rain = retrieval::rain_powers(at.rain_mmh);
-  double gradient = 0.0;
+  double gradient = 0.0;  // half the derivative of chi-square in the wind
   for (std::size_t k = 0; k < p.count; ++k) {
     gradient += r[k] * smooth_brightness(p.scene, p.channels[k], wind, rain).per_wind *
                 p.inverse_noise[k];
   }
-  return gradient < 0.0;
+  return at.wind_ms <= 0.0 ? gradient < 0.0 : gradient > 0.0;
 }
-
 
 // Runs the fits of one retrieval within one iteration budget.
 class Fitter {
@@ -269,7 +272,10 @@ Setup starting_from(Setup s, const Point& at) noexcept {
 
 // The fit from one start, with the bounds enforced.
 Fit solve_from(const FitProblem& p, const retrieval::Start& start, Fitter& fitter) {
-  Setup s{true, !start.rain_at_zero, start.wind_ms, start.rain_mmh};
+  // rho = 0 would leave the rain's column of the Jacobian 0: a free rain
+  // starts a little above it.
+  Setup s{true, !start.rain_at_zero, start.wind_ms,
+          start.rain_at_zero ? 0.0 : std::max(start.rain_mmh, min_free_value)};
   Fit fit = fitter.run(s);
   bool released_wind = false;
   bool released_rain = false;
@@ -301,16 +307,16 @@ Fit solve_from(const FitProblem& p, const retrieval::Start& start, Fitter& fitte
       }
       break;
     }
-    // A variable held at 0 is freed when the misfit falls inside.
+    // A variable held at a bound is freed (once) when the misfit falls inside.
     const Point at{s.wind_ms, s.rain_mmh};
-    if (!s.rain_free && !released_rain && s.rain_mmh <= 0.0 && rain_wants_in(p, at)) {
+    if (!s.rain_free && !released_rain && rain_wants_in(p, at)) {
       s.rain_free = true;
-      s.rain_mmh = released_rain_mmh;
+      s.rain_mmh = s.rain_mmh <= 0.0 ? released_rain_mmh : bound_high - released_rain_mmh;
       released_rain = true;
       fit = fitter.run(s);
       continue;
     }
-    if (!s.wind_free && !released_wind && s.wind_ms <= 0.0 && wind_wants_in(p, at)) {
+    if (!s.wind_free && !released_wind && wind_wants_in(p, at)) {
       s.wind_free = true;
       released_wind = true;
       fit = fitter.run(s);
@@ -362,7 +368,10 @@ Retrieval retrieve(const Observation& observation, const RetrievalOptions& optio
   constexpr float nan = std::numeric_limits<float>::quiet_NaN();
   const std::optional<FitProblem> problem = retrieval::make_problem(observation, options);
   if (!problem) {
-    return {nan, nan, nan, nan, nan, nan, 0, 0, RetrievalStatus::invalid_input};
+    const auto present = std::count_if(observation.tb_k.begin(), observation.tb_k.end(),
+                                       [](float tb) { return !std::isnan(tb); });
+    return {nan, nan, nan, nan, nan, nan, 0, static_cast<int>(present),
+            RetrievalStatus::invalid_input};
   }
   const FitProblem& p = *problem;
   Fitter fitter(p, options);
