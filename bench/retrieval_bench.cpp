@@ -1,6 +1,8 @@
 // Retrievals per second for typical scenes on one core, next to what one
-// retrieval is made of: the emissivity computation, one six-channel budget
-// pass.
+// retrieval is made of: the setup of its problem (the emissivity computation
+// and the wind- and rain-free parts of the budget), its first guess (a
+// profile over 16 rain rates) and the six-channel budget pass that each
+// evaluation of its residuals costs.
 //   build/bench/retrieval_bench --benchmark_repetitions=9 --benchmark_report_aggregates_only
 // The retrieval's counters: retrievals/s, Levenberg-Marquardt iterations per
 // retrieval.
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "nerido/nerido.hpp"
+#include "retrieval/first_guess.hpp"
 
 namespace {
 
@@ -79,6 +82,30 @@ void emissivity_computation(benchmark::State& state) {
   }
 }
 BENCHMARK(emissivity_computation);
+
+void problem_setup(benchmark::State& state) {
+  const std::vector<Case>& cases = typical_cases();
+  std::size_t next = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(nerido::retrieval::make_problem(cases[next].observation, {}));
+    next = (next + 1) % cases.size();
+  }
+}
+BENCHMARK(problem_setup);
+
+void first_guess(benchmark::State& state) {
+  const std::vector<Case>& cases = typical_cases();
+  std::vector<nerido::retrieval::FitProblem> problems;
+  for (const Case& c : cases) {
+    problems.push_back(*nerido::retrieval::make_problem(c.observation, {}));
+  }
+  std::size_t next = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(nerido::retrieval::first_guess(problems[next]));
+    next = (next + 1) % problems.size();
+  }
+}
+BENCHMARK(first_guess);
 
 // One pass of the six-channel budget with the emissivities known: the unit a
 // retrieval spends per evaluation of its residuals.

@@ -74,34 +74,51 @@ Lines lines_at_rain(const FitProblem& p, double rain_mmh) noexcept {
   return lines;
 }
 
-double cost_at(const FitProblem& p, const Lines& lines, double wind_ms) noexcept {
-  const WindLaw wind = wind_law(wind_ms);
-  double sum = 0.0;
-  for (std::size_t k = 0; k < p.count; ++k) {
-    const double e = wind_increment(p.channels[k], wind).increment + p.channels[k].emissivity;
-    const double r = (lines[k].level_k + lines[k].slope_k * e - p.measured_k[k]) *
-                     p.inverse_noise[k];
-    sum += r * r;
+// At a fixed rain the weighted residual of channel k is a + b g(W) + c h(W),
+// with g the wind law's increment and h the factor of its frequency
+// correction, shared by all channels: chi-square is a quadratic form in
+// (1, g, h) whose six sums are formed once per rain rate.
+struct WindMisfit {
+  double aa, ab, ac, bb, bc, cc;
+
+  [[nodiscard]] double cost(const WindLaw& law) const noexcept {
+    const double g = law.increment;
+    const double h = law.correction_factor;
+    return aa + 2.0 * (ab * g + ac * h) + bb * g * g + 2.0 * bc * g * h + cc * h * h;
   }
-  return sum;
+};
+
+WindMisfit wind_misfit(const FitProblem& p, const Lines& lines) noexcept {
+  WindMisfit q{};
+  for (std::size_t k = 0; k < p.count; ++k) {
+    const double u = p.inverse_noise[k];
+    const double a =
+        (lines[k].level_k + lines[k].slope_k * p.channels[k].emissivity - p.measured_k[k]) * u;
+    const double b = lines[k].slope_k * u;
+    const double c = b * p.channels[k].frequency_offset_ghz;
+    q.aa += a * a;
+    q.ab += a * b;
+    q.ac += a * c;
+    q.bb += b * b;
+    q.bc += b * c;
+    q.cc += c * c;
+  }
+  return q;
 }
 
 // Gauss-Newton in the wind alone; the misfit is nearly quadratic in it.
 ProfilePoint wind_profile(const FitProblem& p, const Lines& lines, double start_ms) noexcept {
+  const WindMisfit q = wind_misfit(p, lines);
   double w = start_ms;
   for (int step = 0; step < wind_steps; ++step) {
-    const WindLaw wind = wind_law(w);
-    double gradient = 0.0;
-    double curvature = 0.0;
-    for (std::size_t k = 0; k < p.count; ++k) {
-      const WindIncrement law = wind_increment(p.channels[k], wind);
-      const double e = law.increment + p.channels[k].emissivity;
-      const double u = p.inverse_noise[k];
-      const double r = (lines[k].level_k + lines[k].slope_k * e - p.measured_k[k]) * u;
-      const double j = lines[k].slope_k * law.slope_per_ms * u;
-      gradient += r * j;
-      curvature += j * j;
-    }
+    const WindLaw law = wind_law(w);
+    const double g = law.increment;
+    const double h = law.correction_factor;
+    const double dg = law.slope_per_ms;
+    const double dh = law.correction_slope_per_ms;
+    // Half the derivative of chi-square, and its Gauss-Newton curvature.
+    const double gradient = dg * (q.ab + q.bb * g + q.bc * h) + dh * (q.ac + q.bc * g + q.cc * h);
+    const double curvature = q.bb * dg * dg + 2.0 * q.bc * dg * dh + q.cc * dh * dh;
     if (!(curvature > 0.0)) {
       break;
     }
@@ -113,7 +130,7 @@ ProfilePoint wind_profile(const FitProblem& p, const Lines& lines, double start_
     }
   }
   w = std::clamp(w, 0.0, wind_high_ms);
-  return {w, cost_at(p, lines, w)};
+  return {w, q.cost(wind_law(w))};
 }
 
 // Vertex of the parabola through three points whose middle one is the
