@@ -49,6 +49,13 @@ const std::array<Rung, ladder_size>& rungs() noexcept {
   return table;
 }
 
+// The best wind (m/s, within 0 to 150) at one rain rate, from the smooth
+// twin, and the chi-square it leaves.
+struct ProfilePoint {
+  double wind_ms;
+  double cost;
+};
+
 // The channels' brightness lines at one rain rate.
 using Lines = std::array<EmissivityLine, max_channels>;
 
@@ -60,16 +67,6 @@ Lines lines_at_rung(const FitProblem& p, std::size_t rung) noexcept {
     const RainTransmissivity tau{
         dmath::exp(-r.kappa_per_m[i] * p.scene.rain_height_m), r.tau_down[i]};
     lines[k] = emissivity_line(p.scene, p.channels[k], tau);
-  }
-  return lines;
-}
-
-Lines lines_at_rain(const FitProblem& p, double rain_mmh) noexcept {
-  const RainPowers rain = rain_powers(rain_mmh);
-  Lines lines{};
-  for (std::size_t k = 0; k < p.count; ++k) {
-    const double kappa = rain_attenuation(p.channels[k], rain).kappa_per_m;
-    lines[k] = emissivity_line(p.scene, p.channels[k], rain_transmissivity(p.scene, kappa));
   }
   return lines;
 }
@@ -150,10 +147,6 @@ double parabola_vertex(double x0, double y0, double x1, double y1, double x2,
 }  // namespace
 
 std::span<const double> rain_ladder_mmh() noexcept { return ladder_mmh; }
-
-ProfilePoint best_wind(const FitProblem& problem, double rain_mmh) noexcept {
-  return wind_profile(problem, lines_at_rain(problem, rain_mmh), 0.0);
-}
 
 namespace {
 

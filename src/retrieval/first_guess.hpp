@@ -1,10 +1,12 @@
-// First guess of a fit: the profile of the misfit over a fixed ladder of
-// rain rates, each with its best wind. At a fixed rain rate every channel's
-// brightness is affine in its surface emissivity, so the best wind costs a
-// few Gauss-Newton steps on a polynomial and no elementary function; the
-// rain ladder's attenuations are computed once for the process. The ladder
-// spans 0 to 150 mm/h, so the guess lies in the basin of the global minimum
-// wherever that is.
+// First guess of a fit: the profile of the misfit (chi-square of the smooth
+// twin) over a fixed ladder of 16 rain rates, each with its best wind. At a
+// fixed rain rate every channel's brightness is affine in its surface
+// emissivity, so the misfit is a quadratic form in the wind law's two
+// polynomials and the best wind costs a few Gauss-Newton steps and no
+// elementary function; the ladder's attenuations are computed once for the
+// process, leaving one exponential a channel and rung. The ladder spans 0 to
+// 150 mm/h, so the fit starts in the basin of the global minimum wherever
+// that is.
 #pragma once
 
 #include "retrieval/fit_problem.hpp"
@@ -14,14 +16,6 @@ namespace nerido::retrieval {
 // The rain rates of the ladder (mm/h), increasing from 0 to 150; the second
 // is a small step used to tell on which side of 0 the data want the rain.
 [[nodiscard]] std::span<const double> rain_ladder_mmh() noexcept;
-
-// The wind (m/s, within 0 to 150) that best fits the problem at a fixed rain
-// rate, from the smooth twin, and the chi-square it leaves.
-struct ProfilePoint {
-  double wind_ms;
-  double cost;
-};
-[[nodiscard]] ProfilePoint best_wind(const FitProblem& problem, double rain_mmh) noexcept;
 
 // A start of the fit at a local minimum of the profile.
 struct Start {

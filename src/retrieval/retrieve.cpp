@@ -157,7 +157,8 @@ Fit run_fit(const FitProblem& p, const Setup& s, int iteration_limit,
   Eigen::LevenbergMarquardt<Residuals> lm(functor);
   lm.parameters.xtol = options.step_tolerance;
   lm.parameters.ftol = options.reduction_tolerance;
-  lm.parameters.maxfev = 10 * (iteration_limit + 1);
+  // Function evaluations: a few per iteration; the iteration limit governs.
+  lm.parameters.maxfev = 10 * (static_cast<Eigen::Index>(iteration_limit) + 1);
   using Eigen::LevenbergMarquardtSpace::Status;
   Status status = lm.minimizeInit(x);
   int iterations = 0;
