@@ -9,6 +9,7 @@ through NERIDO_SOURCE_DIR, the repository's root.
 import os
 import re
 import subprocess
+import sys
 from pathlib import Path
 
 from pybind11.setup_helpers import ParallelCompile, Pybind11Extension, build_ext
@@ -16,9 +17,10 @@ from setuptools import setup
 
 HERE = Path(__file__).resolve().parent
 
-# The library folders compiled into the extension. src/retrieval joins the
-# build as soon as it holds sources.
-LIBRARY_FOLDERS = ("emissivity", "radiance", "nerido", "retrieval")
+# The library folders compiled into the extension; src/retrieval joins them
+# where the retrieval can be built (HAVE_RETRIEVAL below).
+MODEL_FOLDERS = ("emissivity", "radiance", "nerido")
+RETRIEVAL_FOLDER = "retrieval"
 
 # The numerics flags of the library's own CMake build (nerido_options): no
 # fused multiply-add, no fast math, and every elementary function called in
@@ -67,55 +69,62 @@ def numerics_flags(root: Path) -> list:
     return NUMERICS_FLAGS + [flag for flag in dict.fromkeys(extra) if flag not in NUMERICS_FLAGS]
 
 
-def library_sources(root: Path) -> list:
+def library_sources(root: Path, with_retrieval: bool) -> list:
     """Every .cpp of the library folders, in a fixed order."""
     sources = []
-    for folder in LIBRARY_FOLDERS:
+    for folder in MODEL_FOLDERS + ((RETRIEVAL_FOLDER,) if with_retrieval else ()):
         sources += sorted(str(path) for path in (root / "src" / folder).glob("*.cpp"))
     return sources
 
 
-def library_headers(root: Path) -> list:
-    """Every header the extension may include, and the file the version comes
-    from: a change to one rebuilds the extension."""
-    headers = sorted(str(path) for path in (root / "src").rglob("*.hpp"))
-    return [str(root / "CMakeLists.txt")] + headers
-
-
 def eigen_include_dirs() -> list:
-    """Eigen's header folder (Debian libeigen3-dev), from pkg-config when it answers."""
+    """Eigen's header folder (Debian libeigen3-dev), from pkg-config when it
+    answers; empty when Eigen is not installed."""
     try:
         flags = subprocess.run(
             ["pkg-config", "--cflags-only-I", "eigen3"], capture_output=True, text=True, check=True
         ).stdout.split()
-        return [flag[2:] for flag in flags if flag.startswith("-I")]
+        folders = [flag[2:] for flag in flags if flag.startswith("-I")]
     except (OSError, subprocess.CalledProcessError):
-        return [path for path in ("/usr/include/eigen3",) if Path(path).is_dir()]
+        folders = ["/usr/include/eigen3"]
+    return [folder for folder in folders if (Path(folder) / "Eigen/Core").is_file()]
 
 
 ROOT = repository_root()
 VERSION = project_version(ROOT)
-HAVE_RETRIEVAL = any((ROOT / "src/retrieval").glob("*.cpp"))
+# The retrieval needs Eigen to build; like the CMake build, the package is
+# built without it (nerido.retrieve then says so) where Eigen is missing.
+EIGEN = eigen_include_dirs()
+HAVE_RETRIEVAL = bool(EIGEN) and any((ROOT / "src" / RETRIEVAL_FOLDER).glob("*.cpp"))
+if not HAVE_RETRIEVAL:
+    print("nerido: building without the retrieval (no src/retrieval, or Eigen not found: "
+          "Debian package libeigen3-dev)", file=sys.stderr)
 
 # At most two compilers at once (NERIDO_BUILD_JOBS overrides).
 ParallelCompile("NERIDO_BUILD_JOBS", default=2).install()
 
 
 class BuildWithLibrary(build_ext):
-    """Adds the library's sources when the extension is built: setup() takes
-    only paths relative to python/, and ../src may lie elsewhere."""
+    """Adds the library's sources when the extension is built (setup() takes
+    only paths relative to python/, and ../src may lie elsewhere), and always
+    compiles everything: an object left in python/build from other headers,
+    flags or version must never reach a wheel."""
+
+    def finalize_options(self):
+        super().finalize_options()
+        self.force = True
 
     def build_extensions(self):
+        library = library_sources(ROOT, HAVE_RETRIEVAL)
         for ext in self.extensions:
-            ext.sources += [source for source in library_sources(ROOT) if source not in ext.sources]
-            ext.depends += [header for header in library_headers(ROOT) if header not in ext.depends]
+            ext.sources += [source for source in library if source not in ext.sources]
         super().build_extensions()
 
 
 extension = Pybind11Extension(
     "nerido._core",
     sources=["src/core.cpp"],
-    include_dirs=[str(ROOT / "src")] + (eigen_include_dirs() if HAVE_RETRIEVAL else []),
+    include_dirs=[str(ROOT / "src")] + (EIGEN if HAVE_RETRIEVAL else []),
     define_macros=[
         ("NERIDO_VERSION_MAJOR", str(VERSION[0])),
         ("NERIDO_VERSION_MINOR", str(VERSION[1])),

@@ -43,6 +43,36 @@ def test_noiseless_round_trip(wind_ms, rain_mmh, geometry):
     assert -1 <= result.wind_rain_correlation <= 1
 
 
+# Retrieval.PinnedResults of the library's tests (tests/retrieval_test.cpp):
+# truth (sst_c, altitude_m, air_c, wind_ms, rain_mmh), K added to each
+# channel, a missing channel, then the exact results and the status.
+PINNED = [
+    ((28, 3000, 7.5, 15, 5), (0.31, -0.42, 0.12, 0.55, -0.08, 0.27), None,
+     "0x1.e126e2p+3 0x1.47d764p+2 0x1.ba2db2p-1 0x1.79b00ep-1 -0x1.e4f426p-1 0x1.3a7b52p-2", Status.ok),
+    ((15, 12000, -64, 40, 70), (-0.6, 0.2, 0.05, -0.33, 0.48, 0.1), None,
+     "0x1.3c7dbep+5 0x1.1c6eecp+6 0x1.c75892p-2 0x1.1973fep+0 -0x1.dca91ap-1 0x1.25eddp-2", Status.ok),
+    ((5, 500, 1, 8, 0), (0.1, -0.2, 0.3, -0.4, 0.5, -0.6), None,
+     "0x1.f7426p+2 0x0p+0 0x1.14267ap+1 0x1.bcb7e4p+1 -0x1.f18066p-1 0x1.8ac832p-2", Status.at_bound),
+    ((22, 1500, 10, 2, 1), (0.44, 0.21, -0.35, 0.12, -0.5, 0.03), 3,
+     "0x1.852442p+1 0x0p+0 0x1.0f367ap+1 0x1.387474p+1 -0x1.eaee2p-1 0x1.31f1fcp-2", Status.at_bound),
+    ((30, 6000, -10, 65, 25), (-0.2, -0.1, 0, 0.1, 0.2, 0.3), 0,
+     "0x1.02bc76p+6 0x1.9e55b6p+4 0x1.4255eep-1 0x1.6ef69p+0 -0x1.f28c54p-1 0x1.7096e2p-6", Status.ok),
+]
+
+
+def test_pinned_retrievals_bit_for_bit():
+    truth = np.array([case[0] for case in PINNED], dtype=np.float32)
+    tb = nerido.brightness_temperatures(*truth.T) + np.array([case[1] for case in PINNED], np.float32)
+    for row, case in enumerate(PINNED):
+        if case[2] is not None:
+            tb[row, case[2]] = np.nan
+    result = nerido.retrieve(tb, *truth.T[:3])
+    for row, (_, _, _, expected, status) in enumerate(PINNED):
+        values = [float.fromhex(word) for word in expected.split()]
+        assert [float(field[row]) for field in result[:-1]] == values, f"case {row}"
+        assert result.status[row] == status
+
+
 @pytest.mark.parametrize(
     "change, missing, infinite",
     [
