@@ -13,8 +13,9 @@ a shared machine; the ratios are of the medians over the rounds.
              bench/model_bench six_channel_computation
   retrieval  retrievals/s of nerido.retrieve against the C++ retrieval
              benchmark (when the build has one)
-  dask       scenes/s of the storm example's six Tb fields on a LocalCluster
+  dask Tb    scenes/s of the storm example's six Tb fields on a LocalCluster
              of 2 workers against 1 (one thread each)
+  dask all   the same for the whole example: Tb, noise, retrieval, statistics
 """
 
 import argparse
@@ -107,23 +108,37 @@ def dask_workers(args):
 
     import storm_field
 
-    rates = {1: [], 2: []}
     with ExitStack() as stack:
         # Both clusters live through all rounds (threads in this process; the
         # idle one costs nothing), so the rounds alternate between them.
         clients = {}
-        for workers in rates:
+        for workers in (1, 2):
             cluster = stack.enter_context(LocalCluster(
                 n_workers=workers, threads_per_worker=1, processes=False, dashboard_address=":0"))
             clients[workers] = stack.enter_context(Client(cluster, set_as_default=False))
         ds = storm_field.storm(args.dask_n, args.dask_n // 4)
-        total = storm_field.brightness_fields(ds).sum()
-        for _ in range(args.rounds):
-            for workers, client in clients.items():
-                rates[workers].append(timed_rate(args.dask_n**2, lambda: client.compute(total).result()))
+        tb = storm_field.brightness_fields(ds)
+        dask_rates(args, clients, "dask Tb", ds, tb.sum())
+        if nerido._core.has_retrieval:
+            n = args.dask_n // 2
+            ds = storm_field.storm(n, n // 4)
+            noisy = storm_field.with_noise(storm_field.brightness_fields(ds), 0.5, 1)
+            retrieved = storm_field.retrieval_fields(noisy, ds, 0.5)
+            dask_rates(args, clients, "dask all", ds, storm_field.error_statistics(retrieved, ds))
+
+
+def dask_rates(args, clients, name, ds, work):
+    """Scenes/s of computing `work` over the storm `ds` on each cluster."""
+    import dask
+
+    rates = {workers: [] for workers in clients}
+    for _ in range(args.rounds):
+        for workers, client in clients.items():
+            rates[workers].append(timed_rate(ds.sst_c.size, lambda: dask.compute(work, scheduler=client)))
     one, two = statistics.median(rates[1]), statistics.median(rates[2])
-    print(f"{'dask':10s} 2 workers {two:12,.0f} scenes/s   1 worker {one:12,.0f} scenes/s   "
-          f"ratio {two / one:.2f}   ({args.dask_n} x {args.dask_n} storm, 16 chunks)")
+    n, chunks = ds.sizes["x"], ds.sst_c.data.npartitions
+    print(f"{name:10s} 2 workers {two:12,.0f} scenes/s   1 worker {one:12,.0f} scenes/s   "
+          f"ratio {two / one:.2f}   ({n} x {n} storm, {chunks} chunks)")
 
 
 def main():
