@@ -74,8 +74,8 @@ inline std::vector<float> evaluate(char kind, const std::vector<float>& in) {
     const std::array<float, 2> wind_rain{in.at(3), in.at(4)};
     std::vector<float> tb;
     for (std::size_t i = 0; i < e.size(); ++i) {
-      tb.push_back(radiance::tbvanto(channels_ghz[i], kelvin(in.at(0)), in.at(1),
-                                     kelvin(in.at(2)), e[i], wind_rain));
+      tb.push_back(radiance::tbvanto(channels_ghz[i], kelvin(in.at(0)), in.at(1), kelvin(in.at(2)),
+                                     e[i], wind_rain));
     }
     return tb;
   }
