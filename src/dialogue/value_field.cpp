@@ -72,9 +72,10 @@ float decimal_value(const Mantissa& m, int exponent, bool negative) {
 
 }  // namespace
 
-// [blanks] [sign] [zeros and blanks] [digits and blanks] [. [digits and blanks]]
-// [E or D [blanks] [sign] | sign] [blanks] digits and blanks], then the end of
-// the field or a comma. Blanks inside the number are skipped.
+// The field, left to right; blanks may stand anywhere and are skipped:
+//   [sign] [leading zeros] [integer digits] [. [fraction digits]]
+//   [E or D, an optional sign and digits | a sign and digits]
+// and then the end of the field or a comma. Anything else is refused.
 std::int32_t read_fixed(std::span<const char> line, float& value) {
   FieldCursor field(line);
   Mantissa mantissa;
