@@ -1,0 +1,51 @@
+// The subcommands of nerido-batch, from their options to an exit status.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <string>
+
+#include "batch/forward.hpp"
+#include "batch/numbers.hpp"
+#include "batch/rows.hpp"
+
+namespace nerido::batch {
+
+// Options every subcommand takes.
+struct OutputOptions {
+  std::string output{"-"};  // FILE, or "-" for standard output
+  unsigned threads = 1;     // worker threads
+  NumberFormat format;      // of the computed numbers
+  bool quiet = false;       // no progress line, no note of skipped blank lines
+};
+
+// A CSV file through a row transformation (forward, retrieve).
+struct RowsOptions {
+  std::string input{"-"};  // FILE, or "-" for standard input
+  OnError on_error = OnError::stop;
+  OutputOptions out;
+};
+
+struct SweepOptions {
+  // --sst, --altitude, --air, --wind, --rain, in declaration order.
+  std::array<std::string, scene_field_count> axes;
+  std::string plot;  // FILE.png or FILE.svg; empty: no picture
+  std::string size{"1200x800"};
+  std::string channel;  // empty: all six
+  OutputOptions out;
+};
+
+// Each runs to the end and answers the exit status, having written a
+// one-line message on standard error for anything but success. They throw
+// UsageError and DataError (the caller reports them), and end the process
+// by the signal when a stop signal stopped them.
+int run_rows(const RowTransform& transform, const RowsOptions& options,
+             const std::atomic<bool>& stop_requested);
+int run_sweep(const SweepOptions& options, const std::atomic<bool>& stop_requested);
+
+// Writes "nerido-batch: TEXT" as one line on standard error.
+void report(std::string_view text);
+// Writes TEXT as one line on standard error.
+void report_line(std::string_view text);
+
+}  // namespace nerido::batch

@@ -1,0 +1,77 @@
+// The files of a run: the input read through a file descriptor, and the
+// output written whole or not at all.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "batch/csv.hpp"
+
+namespace nerido::batch {
+
+// Names standard input or standard output on the command line.
+inline constexpr std::string_view standard_stream = "-";
+
+// An input file, or standard input for "-".
+class InputFile : public ByteSource {
+ public:
+  // Throws DataError naming the file when it cannot be opened. A read
+  // interrupted by a signal answers the end of the input once
+  // `stop_requested` is set.
+  InputFile(const std::string& path, const std::atomic<bool>* stop_requested);
+  ~InputFile() override;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  std::size_t read(char* buffer, std::size_t size) override;
+  // The file's name in messages: its path, or "<stdin>".
+  [[nodiscard]] const std::string& name() const noexcept { return name_; }
+  // Its size (bytes) when it is a regular file.
+  [[nodiscard]] std::optional<std::uint64_t> size() const noexcept { return size_; }
+
+ private:
+  int fd_ = -1;
+  bool owned_ = false;
+  std::string name_;
+  std::optional<std::uint64_t> size_;
+  const std::atomic<bool>* stop_requested_;
+};
+
+// Standard output for "-", streamed; or a file, written as FILE.partial and
+// renamed to FILE by commit(), so that FILE is never incomplete. Destroyed
+// uncommitted, it removes FILE.partial unless told to keep it.
+class OutputFile {
+ public:
+  // Throws DataError naming the file when FILE.partial cannot be created.
+  explicit OutputFile(const std::string& path);
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // Throws DataError naming the file when the bytes cannot be written.
+  void write(std::string_view bytes);
+  // Renames FILE.partial to FILE; nothing for standard output.
+  void commit();
+  // Leaves FILE.partial in place, closed; answers its name.
+  std::string keep_partial();
+
+  [[nodiscard]] bool is_file() const noexcept { return !path_.empty(); }
+  // The output's name in messages: its path, or "standard output".
+  [[nodiscard]] std::string name() const { return is_file() ? path_ : "standard output"; }
+
+ private:
+  void close_file();
+
+  int fd_ = -1;
+  std::string path_;     // empty for standard output
+  std::string partial_;  // path_ + ".partial"
+  bool finished_ = false;
+};
+
+// Suffix of the file a run writes before renaming it.
+inline constexpr std::string_view partial_suffix = ".partial";
+
+}  // namespace nerido::batch
