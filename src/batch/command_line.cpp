@@ -130,6 +130,20 @@ int run_command_line(int argc, const char* const* argv) {
   add_output_options(*sweep_command, sweep.out);
   sweep_command->footer(std::string(sweep_footer));
 
+  // CLI11 would call a misspelt subcommand a missing one.
+  if (argc > 1 && argv[1][0] != '-') {
+    std::string known;
+    bool found = false;
+    for (const CLI::App* command : app.get_subcommands([](const CLI::App*) { return true; })) {
+      known += (known.empty() ? "" : ", ") + command->get_name();
+      found = found || command->get_name() == argv[1];
+    }
+    if (!found) {
+      report("unknown subcommand '" + std::string(argv[1]) + "': " + known +
+             " (see nerido-batch --help)");
+      return exit_usage_error;
+    }
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {

@@ -50,7 +50,7 @@ int settle_output(const PipelineResult& result, OutputFile& output) {
   if (result.stop_requested) {
     std::string text = "interrupted after " + rows;
     if (output.is_file()) {
-      text += "; they are in " + output.keep_partial();
+      text += "; they are kept in " + output.keep_partial();
     }
     report(text);
     end_by_stop_signal();
@@ -59,7 +59,7 @@ int settle_output(const PipelineResult& result, OutputFile& output) {
   if (result.stop) {
     std::string text = *result.stop;
     if (output.is_file()) {
-      text += "; the " + rows + " before it are in " + output.keep_partial();
+      text += "; " + rows + " before it kept in " + output.keep_partial();
     }
     report_line(text);
     return exit_data_error;

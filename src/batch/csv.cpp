@@ -77,7 +77,7 @@ ReadStatus RecordReader::next(RecordView& record) {
   while (!failed_) {
     // The record ends at the first line end outside quotes.
     const char* const held = buffer_.data();
-    std::size_t record_end = end_;
+    std::size_t record_end = 0;
     bool found = false;
     while (scan_ < end_) {
       const void* line_end = std::memchr(held + scan_, '\n', end_ - scan_);
@@ -110,7 +110,7 @@ ReadStatus RecordReader::next(RecordView& record) {
       if (begin_ == end_) {
         return ReadStatus::end;
       }
-      // The last record, without a line end.
+      record_end = end_;  // the last record, without a line end
     }
     std::size_t text_end = record_end;
     if (text_end > begin_ && held[text_end - 1] == '\r') {
@@ -158,12 +158,12 @@ std::optional<QuoteError> split_fields(std::string_view record, std::vector<RawF
         break;
       }
       const std::size_t after = close + 1;
+      if (after < record.size() && record[after] != ',') {
+        return QuoteError{number, "text after a closing quote"};
+      }
       fields.push_back(record.substr(pos, after - pos));
       if (after == record.size()) {
         return std::nullopt;
-      }
-      if (record[after] != ',') {
-        return QuoteError{number, "text after a closing quote"};
       }
       pos = after + 1;
     } else {
