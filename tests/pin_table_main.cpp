@@ -1,8 +1,11 @@
-// Writes the pinned-results table to standard output. Run it only when the
-// model is meant to change, from a Release build:
+// Writes the pinned-results table, or with `scenes` the pinned scene table,
+// to standard output. Run it only when the model is meant to change, from a
+// Release build:
 //   build/tests/nerido_pin_table > tests/data/pinned_results.txt
+//   build/tests/nerido_pin_table scenes > tests/data/scenes.txt
 #include <cstdint>
 #include <cstdio>
+#include <string_view>
 #include <vector>
 
 #include "pinned_table.hpp"
@@ -35,9 +38,40 @@ struct Sequence {
   }
 };
 
+// Whole scenes: the range corners and edges of each field, then random
+// scenes with flight-like and extreme values.
+void emit_scenes() {
+  std::printf(
+      "# Pinned scenes: sst_c altitude_m air_c wind_ms rain_mmh : Tb of the six channels (K).\n");
+  for (float sst : {-2.0f, 45.0f}) {
+    for (float h : {0.5f, 1000.0f, 11000.0f, 16000.0f}) {
+      for (float air : {-70.0f, 45.0f}) {
+        for (float wind : {0.0f, 7.0f, 37.0f, 150.0f}) {
+          for (float rain : {0.0f, 150.0f}) {
+            emit('S', {sst, h, air, wind, rain});
+          }
+        }
+      }
+    }
+  }
+  Sequence seq;
+  for (int i = 0; i < 172; ++i) {
+    const float sst = seq.uniform(-2.0f, 45.0f);
+    const float h = i % 5 == 0 ? seq.uniform(1.0f, 1200.0f) : seq.uniform(1.0f, 16000.0f);
+    const float air = seq.uniform(-70.0f, 45.0f);
+    const float wind = i % 3 == 0 ? seq.uniform(0.0f, 40.0f) : seq.uniform(0.0f, 150.0f);
+    const float rain = i % 7 == 0 ? 0.0f : seq.uniform(0.0f, 150.0f);
+    emit('S', {sst, h, air, wind, rain});
+  }
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  if (argc > 1 && std::string_view(argv[1]) == "scenes") {
+    emit_scenes();
+    return 0;
+  }
   std::printf("# Pinned model results: inputs, then the exact output bits.\n");
   const float degree = nerido::emissivity::radians_per_degree;
   std::vector<float> frequencies(channel_table_ghz.begin(), channel_table_ghz.end());

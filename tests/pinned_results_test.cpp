@@ -3,9 +3,7 @@
 // test, which is how the builds are shown to agree.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "numeric_text.hpp"
@@ -13,23 +11,6 @@
 
 namespace nerido::testing {
 namespace {
-
-bool parse(const std::string& text, PinnedLine& line) {
-  std::istringstream in(text);
-  std::string word;
-  if (!(in >> line.kind)) {
-    return false;
-  }
-  bool after_colon = false;
-  while (in >> word) {
-    if (word == ":") {
-      after_colon = true;
-      continue;
-    }
-    (after_colon ? line.outputs : line.inputs).push_back(std::strtof(word.c_str(), nullptr));
-  }
-  return after_colon;
-}
 
 TEST(PinnedResults, EveryTableLineReproducesBitForBit) {
   std::ifstream file(NERIDO_PINNED_TABLE);

@@ -4,6 +4,8 @@
 //   K f theta T S : rv rh eps_real eps_loss     kleinswift
 //   L T angle1 angle2 selector : e1 .. e6        klsw_loop over the channels
 //   B f sst h ta e0 wind rain : tb               tbvanto
+//   S sst_c h air_c wind rain : tb1 .. tb6      a scene: klsw_loop at nadir,
+//                                                 then tbvanto per channel
 //
 // Lines starting with '#' are comments. The same evaluation function writes
 // the table (pin_table_main) and checks it (pinned_results_test), so the two
@@ -12,6 +14,8 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -28,6 +32,24 @@ struct PinnedLine {
   std::vector<float> outputs;
 };
 
+// Reads one table line ("K in... : out..."); false when it has no colon.
+inline bool parse(const std::string& text, PinnedLine& line) {
+  std::istringstream in(text);
+  std::string word;
+  if (!(in >> line.kind)) {
+    return false;
+  }
+  bool after_colon = false;
+  while (in >> word) {
+    if (word == ":") {
+      after_colon = true;
+      continue;
+    }
+    (after_colon ? line.outputs : line.inputs).push_back(std::strtof(word.c_str(), nullptr));
+  }
+  return after_colon;
+}
+
 // Evaluates the model on the inputs of a line and returns the outputs.
 inline std::vector<float> evaluate(char kind, const std::vector<float>& in) {
   if (kind == 'K') {
@@ -40,6 +62,21 @@ inline std::vector<float> evaluate(char kind, const std::vector<float>& in) {
     emissivity::klsw_loop(channel_table_ghz, in.at(0), in.at(1), in.at(2), e,
                           static_cast<std::int32_t>(in.at(3)), 6);
     return {e.begin(), e.end()};
+  }
+  if (kind == 'S') {
+    // The scene as the dialogue first computed it, one model call at a time.
+    std::array<float, 6> e{};
+    emissivity::klsw_loop(channel_table_ghz, in.at(0), 0.0f, 0.0f, e, 1, 6);
+    const auto kelvin = [](float c) {
+      return static_cast<float>(static_cast<double>(c) + static_cast<double>(273.146f));
+    };
+    const std::array<float, 2> wind_rain{in.at(3), in.at(4)};
+    std::vector<float> tb;
+    for (std::size_t i = 0; i < e.size(); ++i) {
+      tb.push_back(radiance::tbvanto(channel_table_ghz[i], kelvin(in.at(0)), in.at(1),
+                                     kelvin(in.at(2)), e[i], wind_rain));
+    }
+    return tb;
   }
   const std::array<float, 2> wind_rain{in.at(5), in.at(6)};
   return {radiance::tbvanto(in.at(0), in.at(1), in.at(2), in.at(3), in.at(4), wind_rain)};

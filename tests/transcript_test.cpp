@@ -178,6 +178,15 @@ std::vector<Transcript> transcripts() {
       {"LongLineWithTextInTheFieldTailIsRefused", std::string(80, '9') + "\nEX\n",
        sst + io_error + sst, "", exit0},
 
+      // A comma is refused: the field rule would end the value there and drop
+      // the point the line reader appended ('28,5' would read as 0.00028).
+      {"DecimalCommaIsRefused", "28,5\n28,\n,5\n28\n3000\n15\n10,5\n10\n5\nEX\n",
+       sst + io_error + sst + io_error + sst + io_error + sst + alt + air + wind + io_error + wind +
+           rain + tb_28_3000_15_10_5 + wind,
+       "", exit0},
+      {"TwoValuesWithACommaAreRefused", "28\n3000\n15\n10\n1.5,7\n5\nEX\n",
+       five + io_error + rain + tb_28_3000_15_10_5 + wind, "", exit0},
+
       // End of input.
       {"EmptyInput", "", sst, fmt_end, aborted},
       {"EndOfInputAtAltitude", "28\n", sst + alt, fmt_end, aborted},
@@ -215,7 +224,8 @@ TEST_P(TranscriptTest, InProcess) {
 // signal it while it runs. Standard output may go to a file instead.
 class LiveProgram {
  public:
-  explicit LiveProgram(bool ignore_interrupt = false, const char* output_file = nullptr) {
+  explicit LiveProgram(bool ignore_interrupt = false, const char* output_file = nullptr,
+                       const char* argument = nullptr) {
     int in[2];
     int out[2];
     int err[2];
@@ -235,7 +245,7 @@ class LiveProgram {
       for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) {
         ::close(fd);
       }
-      ::execl(NERIDO_PROGRAM, "nerido", static_cast<char*>(nullptr));
+      ::execl(NERIDO_PROGRAM, "nerido", argument, static_cast<char*>(nullptr));
       ::_exit(127);
     }
     ::close(in[0]);
@@ -334,6 +344,30 @@ INSTANTIATE_TEST_SUITE_P(Dialogue, TranscriptTest, ::testing::ValuesIn(transcrip
                          [](const ::testing::TestParamInfo<Transcript>& param_info) {
                            return param_info.param.name;
                          });
+
+TEST(ProgramEnds, CommandLine) {
+  struct Case {
+    const char* argument;
+    const char* output_start;  // what standard output begins with
+    const char* error;
+    End end;
+  };
+  const Case cases[] = {
+      {"--help", "Usage: nerido [--help | --version]\n", "", exit0},
+      {"--version", "nerido 0.", "", exit0},
+      {"-h", "", "nerido: unexpected argument '-h'; usage: nerido [--help | --version]\n", End{2}},
+      {"28", "", "nerido: unexpected argument '28'; usage: nerido [--help | --version]\n", End{2}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.argument);
+    LiveProgram program(false, nullptr, c.argument);
+    const std::string output = program.read_until("");
+    const LiveProgram::Result r = program.wait();
+    EXPECT_TRUE(output.starts_with(c.output_start)) << output;
+    EXPECT_EQ(r.error, c.error);
+    EXPECT_EQ(r.end, c.end);
+  }
+}
 
 // Regression: a failed write to standard output ended with status 0.
 TEST(ProgramEnds, FailedOutputIsReportedAtTheOperatorsStop) {

@@ -94,6 +94,51 @@ void kleinswift(float frequency_ghz, float incidence_rad, float temperature_c, f
   rv = ev.rv;
 }
 
+namespace {
+
+// The three evaluations a channel's emissivity combines (at nadir, at the
+// first and at the second angle), reduced to the distinct incidence angles
+// among them. The model is pure, so equal angles give equal results and one
+// evaluation serves them all: at nadir, one instead of three.
+struct AnglePlan {
+  std::array<float, 3> distinct_rad{};  // the distinct angles (radians)
+  std::size_t count = 0;                // how many there are, 1 to 3
+  std::array<std::size_t, 3> source{};  // which distinct angle each evaluation uses
+};
+
+AnglePlan plan_angles(const std::array<float, 3>& angles_rad) noexcept {
+  AnglePlan plan;
+  for (std::size_t k = 0; k < angles_rad.size(); ++k) {
+    std::size_t j = 0;
+    while (j < plan.count && !(plan.distinct_rad[j] == angles_rad[k])) {
+      ++j;
+    }
+    if (j == plan.count) {
+      plan.distinct_rad[plan.count++] = angles_rad[k];
+    }
+    plan.source[k] = j;
+  }
+  return plan;
+}
+
+// Evaluations run step by step side by side, so that the processor overlaps
+// their library calls; each does exactly the arithmetic it would alone.
+inline constexpr std::size_t max_lanes = 6;
+
+void run_side_by_side(std::span<Evaluation> lanes) noexcept {
+  for (Evaluation& lane : lanes) {
+    polar_form(lane);
+  }
+  for (Evaluation& lane : lanes) {
+    square_root(lane);
+  }
+  for (Evaluation& lane : lanes) {
+    reflectivities(lane);
+  }
+}
+
+}  // namespace
+
 void klsw_loop(std::span<const float> frequencies_ghz, float temperature_c, float angle1_deg,
                float angle2_deg, std::span<float> emissivities, std::int32_t selector,
                std::int32_t count) noexcept {
@@ -105,29 +150,33 @@ void klsw_loop(std::span<const float> frequencies_ghz, float temperature_c, floa
   const std::size_t n =
       std::min({static_cast<std::size_t>(count), frequencies_ghz.size(), emissivities.size()});
   constexpr float nadir_rad = 0.0f;
-  for (std::size_t i = 0; i < n; ++i) {
-    // Three full kleinswift evaluations: at nadir, at the first and at the
-    // second angle. Their permittivities are not needed here.
-    std::array<Evaluation, 3> ev{};
-    ev[0].incidence_rad = nadir_rad;
-    ev[1].incidence_rad = theta1;
-    ev[2].incidence_rad = theta2;
-    for (Evaluation& lane : ev) {
-      start(lane, frequencies_ghz[i], temperature_c, ocean_salinity);
+  const AnglePlan plan = plan_angles({nadir_rad, theta1, theta2});
+  // Channels per batch of lanes: six at nadir, three or two otherwise.
+  const std::size_t per_batch = max_lanes / plan.count;
+  std::array<Evaluation, max_lanes> lanes{};
+  for (std::size_t first = 0; first < n; first += per_batch) {
+    const std::size_t channels = std::min(per_batch, n - first);
+    const std::size_t used = channels * plan.count;
+    for (std::size_t c = 0; c < channels; ++c) {
+      for (std::size_t j = 0; j < plan.count; ++j) {
+        Evaluation& lane = lanes[c * plan.count + j];
+        lane = Evaluation{};
+        lane.incidence_rad = plan.distinct_rad[j];
+        start(lane, frequencies_ghz[first + c], temperature_c, ocean_salinity);
+      }
     }
-    for (Evaluation& lane : ev) {
-      polar_form(lane);
+    run_side_by_side(std::span<Evaluation>(lanes).first(used));
+    for (std::size_t c = 0; c < channels; ++c) {
+      // The evaluations at nadir, at the first and at the second angle.
+      const Evaluation& at_nadir = lanes[c * plan.count + plan.source[0]];
+      const Evaluation& at_1 = lanes[c * plan.count + plan.source[1]];
+      const Evaluation& at_2 = lanes[c * plan.count + plan.source[2]];
+      const double e =
+          selector == vertical_selector
+              ? (coef(1.0f) - wide(at_1.rv)) - (wide(at_nadir.rh) - wide(at_2.rh))
+              : (coef(1.0f) - wide(at_1.rh)) - (wide(at_nadir.rv) - wide(at_2.rv));
+      emissivities[first + c] = to_single(e);
     }
-    for (Evaluation& lane : ev) {
-      square_root(lane);
-    }
-    for (Evaluation& lane : ev) {
-      reflectivities(lane);
-    }
-    const double e = selector == vertical_selector
-                         ? (coef(1.0f) - wide(ev[1].rv)) - (wide(ev[0].rh) - wide(ev[2].rh))
-                         : (coef(1.0f) - wide(ev[1].rh)) - (wide(ev[0].rv) - wide(ev[2].rv));
-    emissivities[i] = to_single(e);
   }
 }
 

@@ -86,13 +86,15 @@ std::array<float, channel_count> emissivities(float sst_c) noexcept {
 
 std::array<float, channel_count> brightness_temperatures(
     const Scene& scene, const std::array<float, channel_count>& emissivities) noexcept {
-  const float sst_k = to_kelvin(scene.sst_c);
-  const float air_k = to_kelvin(scene.air_c);
-  const std::array<float, 2> wind_rain{scene.wind_ms, scene.rain_mmh};
+  // The budget of each channel, with the parts that all channels share
+  // computed once: bit for bit tbvanto of every channel.
+  const radiance::AirTerms air =
+      radiance::air_terms(to_kelvin(scene.sst_c), scene.altitude_m, to_kelvin(scene.air_c));
+  const radiance::RainTerms rain = radiance::rain_terms(scene.rain_mmh);
   std::array<float, channel_count> tb{};
   for (std::size_t i = 0; i < channel_count; ++i) {
-    tb[i] = radiance::tbvanto(channels_ghz[i], sst_k, scene.altitude_m, air_k, emissivities[i],
-                              wind_rain);
+    tb[i] = radiance::channel_brightness(
+        air, radiance::channel_terms(air, channels_ghz[i], emissivities[i]), scene.wind_ms, rain);
   }
   return tb;
 }

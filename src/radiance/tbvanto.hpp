@@ -42,6 +42,62 @@ struct BudgetTrace {
   double brightness_k;             // Tb before the final rounding (K)
 };
 
+// The budget in three parts, for callers that evaluate many channels, winds
+// or rain rates of one scene: what depends only on the scene (AirTerms),
+// what a channel adds (ChannelTerms) and what the rain rate gives every
+// channel alike (RainTerms). channel_brightness of these parts is bit for
+// bit tbvanto of the same inputs.
+
+// The parts of the budget that depend on neither channel, wind nor rain.
+struct AirTerms {
+  float sst_k;               // sea-surface temperature (K)
+  float altitude_m;          // radar altitude (m)
+  float air_k;               // flight-level air temperature (K)
+  float altitude_factor;     // q = exp(-h / 3500 m), single
+  float raw_rain_height_m;   // rain-layer top before the limits (m), single
+  float rain_height_m;       // h_R after floor and caps (m), single
+  double sky_layer_k;        // T4500 (K)
+  double low_layer_k;        // T1000 (K)
+  double upwelling_k;        // T_U (K)
+};
+
+// What one channel adds to the air terms; independent of wind and rain.
+struct ChannelTerms {
+  float frequency_ghz;          // (GHz)
+  bool in_window;               // inside 4 to 8 GHz; outside, Tb is 0
+  float emissivity;             // calm-sea emissivity (dimensionless)
+  float zenith_transmissivity;  // tau_Z, single
+  float air_transmissivity;     // tau_A below the aircraft, single
+  double sky_k;                 // T_S, sky brightness above the rain (K)
+};
+
+// The powers of the rain rate that every channel shares.
+struct RainTerms {
+  float rain_mmh;             // (mm/h)
+  bool negative;              // a negative rate: Tb is NaN
+  float rain_rate_factor;     // r1 = R^0.06, single
+  double frequency_exponent;  // n = 2.63 r1
+  float rain_rate_power;      // r2 = R^0.87, single
+};
+
+//   sst_k, air_k (kelvin); altitude_m (metres)
+[[nodiscard]] AirTerms air_terms(float sst_k, float altitude_m, float air_k) noexcept;
+//   frequency_ghz (GHz); emissivity: calm-sea emissivity (dimensionless)
+[[nodiscard]] ChannelTerms channel_terms(const AirTerms& air, float frequency_ghz,
+                                         float emissivity) noexcept;
+//   rain_mmh (mm/h)
+[[nodiscard]] RainTerms rain_terms(float rain_mmh) noexcept;
+
+// Every working quantity of one evaluation from its parts; the frequency is
+// not checked against the window.
+[[nodiscard]] BudgetTrace trace_terms(const AirTerms& air, const ChannelTerms& channel,
+                                      float wind_ms, const RainTerms& rain) noexcept;
+
+// Tb (K) of one channel from its parts, for a wind speed (m/s): 0 outside
+// the window, NaN for a negative rain rate.
+[[nodiscard]] float channel_brightness(const AirTerms& air, const ChannelTerms& channel,
+                                       float wind_ms, const RainTerms& rain) noexcept;
+
 // All working quantities of one evaluation inside the frequency window.
 // Arguments as for tbvanto; the frequency is not checked against the window.
 [[nodiscard]] BudgetTrace trace_budget(float frequency_ghz, float sst_k, float altitude_m,
