@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -341,6 +342,26 @@ TEST(OutputFile, WrittenWholeOrNotAtAll) {
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(read_file(dir / "out.csv"), expected);
   EXPECT_FALSE(fs::exists(dir / "out.csv.partial"));
+
+  // A link keeps naming the file, which is replaced whole.
+  write_file(dir / "target.csv", "previous run\n");
+  fs::create_symlink("target.csv", dir / "link.csv");
+  run = run_batch(dir, {"forward", "in.csv", "-o", "link.csv"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(fs::is_symlink(dir / "link.csv"));
+  EXPECT_EQ(read_file(dir / "target.csv"), expected);
+
+  // What is not a regular file (a device, a named pipe) is written in place,
+  // never replaced.
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+  std::string through;
+  std::thread reader([&] { through = read_file(dir / "pipe"); });
+  run = run_batch(dir, {"forward", "in.csv", "-o", "pipe"});
+  reader.join();
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(through, expected);
+  EXPECT_TRUE(fs::is_fifo(dir / "pipe"));
+  EXPECT_FALSE(fs::exists(dir / "pipe.partial"));
 
   // Marked rows: FILE is complete, and the status says rows were marked.
   write_file(dir / "in.csv", header + "\n" + row_10_5 + "\nx,,,,\n");

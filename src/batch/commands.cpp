@@ -49,7 +49,7 @@ int settle_output(const PipelineResult& result, OutputFile& output) {
   const std::string rows = count_of(result.rows, "row");
   if (result.stop_requested) {
     std::string text = "interrupted after " + rows;
-    if (output.is_file()) {
+    if (output.is_replaced_whole()) {
       text += "; they are kept in " + output.keep_partial();
     }
     report(text);
@@ -58,7 +58,7 @@ int settle_output(const PipelineResult& result, OutputFile& output) {
   }
   if (result.stop) {
     std::string text = *result.stop;
-    if (output.is_file()) {
+    if (output.is_replaced_whole()) {
       text += "; " + rows + " before it kept in " + output.keep_partial();
     }
     report_line(text);

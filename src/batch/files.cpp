@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "batch/errors.hpp"
@@ -60,21 +61,42 @@ std::size_t InputFile::read(char* buffer, std::size_t size) {
 OutputFile::OutputFile(const std::string& path) {
   if (path == standard_stream) {
     fd_ = STDOUT_FILENO;
+    name_ = "standard output";
     return;
   }
-  path_ = path;
-  partial_ = path + std::string(partial_suffix);
+  name_ = path;
+  struct stat status {};
+  if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+    // A device or a pipe: never replaced, written as it is.
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd_ < 0) {
+      throw DataError("cannot write " + path + ": " + system_reason());
+    }
+    owned_ = true;
+    return;
+  }
+  target_ = path;
+  if (::lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) {
+    // Replace the file the link names, keeping the link.
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved != nullptr) {
+      target_ = resolved;
+      std::free(resolved);
+    }
+  }
+  partial_ = target_ + std::string(partial_suffix);
   fd_ = ::open(partial_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd_ < 0) {
     throw DataError("cannot write " + partial_ + ": " + system_reason());
   }
+  owned_ = true;
 }
 
 OutputFile::~OutputFile() {
-  if (is_file() && !finished_) {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
+  if (owned_ && fd_ >= 0) {
+    ::close(fd_);
+  }
+  if (is_replaced_whole() && !finished_) {
     std::remove(partial_.c_str());
   }
 }
@@ -86,36 +108,38 @@ void OutputFile::write(std::string_view bytes) {
       continue;
     }
     if (n <= 0) {
-      throw DataError("cannot write " + (is_file() ? partial_ : name()) + ": " + system_reason());
+      throw DataError("cannot write " + (is_replaced_whole() ? partial_ : name_) + ": " +
+                      system_reason());
     }
     bytes.remove_prefix(static_cast<std::size_t>(n));
   }
 }
 
 void OutputFile::close_file() {
-  if (fd_ >= 0) {
+  if (owned_ && fd_ >= 0) {
     const int closed = ::close(fd_);
     fd_ = -1;
     if (closed != 0) {
-      throw DataError("cannot write " + partial_ + ": " + system_reason());
+      throw DataError("cannot write " + (is_replaced_whole() ? partial_ : name_) + ": " +
+                      system_reason());
     }
   }
 }
 
 void OutputFile::commit() {
-  if (!is_file()) {
+  close_file();
+  if (!is_replaced_whole()) {
     return;
   }
-  close_file();
-  if (std::rename(partial_.c_str(), path_.c_str()) != 0) {
-    throw DataError("cannot rename " + partial_ + " to " + path_ + ": " + system_reason());
+  if (std::rename(partial_.c_str(), target_.c_str()) != 0) {
+    throw DataError("cannot rename " + partial_ + " to " + target_ + ": " + system_reason());
   }
   finished_ = true;
 }
 
 std::string OutputFile::keep_partial() {
   finished_ = true;
-  if (fd_ >= 0) {
+  if (owned_ && fd_ >= 0) {
     ::close(fd_);
     fd_ = -1;
   }

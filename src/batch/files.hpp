@@ -40,12 +40,15 @@ class InputFile : public ByteSource {
   const std::atomic<bool>* stop_requested_;
 };
 
-// Standard output for "-", streamed; or a file, written as FILE.partial and
-// renamed to FILE by commit(), so that FILE is never incomplete. Destroyed
-// uncommitted, it removes FILE.partial unless told to keep it.
+// Where the output goes. A regular file (or a path not there yet) is written
+// as FILE.partial and renamed to FILE by commit(), so that FILE is never
+// incomplete; a symbolic link keeps pointing at the file it names. Standard
+// output ("-") and anything else that is not a regular file (/dev/null, a
+// named pipe) are written in place, streamed. Destroyed uncommitted, it
+// removes FILE.partial unless told to keep it.
 class OutputFile {
  public:
-  // Throws DataError naming the file when FILE.partial cannot be created.
+  // Throws DataError naming the file when it cannot be created.
   explicit OutputFile(const std::string& path);
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
@@ -53,21 +56,24 @@ class OutputFile {
 
   // Throws DataError naming the file when the bytes cannot be written.
   void write(std::string_view bytes);
-  // Renames FILE.partial to FILE; nothing for standard output.
+  // Renames FILE.partial to FILE; nothing for a streamed output.
   void commit();
   // Leaves FILE.partial in place, closed; answers its name.
   std::string keep_partial();
 
-  [[nodiscard]] bool is_file() const noexcept { return !path_.empty(); }
+  // True when written as FILE.partial and renamed at the end.
+  [[nodiscard]] bool is_replaced_whole() const noexcept { return !partial_.empty(); }
   // The output's name in messages: its path, or "standard output".
-  [[nodiscard]] std::string name() const { return is_file() ? path_ : "standard output"; }
+  [[nodiscard]] const std::string& name() const noexcept { return name_; }
 
  private:
   void close_file();
 
   int fd_ = -1;
-  std::string path_;     // empty for standard output
-  std::string partial_;  // path_ + ".partial"
+  bool owned_ = false;
+  std::string name_;
+  std::string target_;   // the file renamed into; empty when streamed
+  std::string partial_;  // target_ + ".partial"; empty when streamed
   bool finished_ = false;
 };
 

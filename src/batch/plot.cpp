@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -277,7 +278,11 @@ std::string sweep_plot_commands(const Grid& grid, const PictureRequest& request)
 }
 
 void draw_picture(const PictureRequest& request, std::string_view commands) {
-  const std::string partial = request.path + std::string(partial_suffix);
+  // A device or a pipe is drawn into as it is, never replaced.
+  struct stat status {};
+  const bool in_place = ::stat(request.path.c_str(), &status) == 0 && !S_ISREG(status.st_mode);
+  const std::string partial =
+      in_place ? request.path : request.path + std::string(partial_suffix);
   std::string script = "set encoding utf8\nset terminal ";
   script += request.format == PictureFormat::png ? "pngcairo" : "svg";
   script += " size " + std::to_string(request.width) + "," + std::to_string(request.height) +
@@ -290,20 +295,22 @@ void draw_picture(const PictureRequest& request, std::string_view commands) {
   if (messages == nullptr) {
     throw DataError("cannot draw " + request.path + ": " + std::strerror(errno));
   }
-  int status = -1;
+  int exit_status = -1;
   try {
-    status = run_gnuplot(script, ::fileno(messages), request.path);
+    exit_status = run_gnuplot(script, ::fileno(messages), request.path);
   } catch (...) {
     std::fclose(messages);
     throw;
   }
   const std::string message = last_message(::fileno(messages));
   std::fclose(messages);
-  if (status != 0) {
-    std::remove(partial.c_str());
+  if (exit_status != 0) {
+    if (!in_place) {
+      std::remove(partial.c_str());
+    }
     throw DataError("cannot draw " + request.path + ": gnuplot failed: " + message);
   }
-  if (std::rename(partial.c_str(), request.path.c_str()) != 0) {
+  if (!in_place && std::rename(partial.c_str(), request.path.c_str()) != 0) {
     const std::string reason = std::strerror(errno);
     std::remove(partial.c_str());
     throw DataError("cannot draw " + request.path + ": " + reason);
