@@ -17,8 +17,8 @@
 namespace nerido::testing {
 
 struct MemoryRun {
-  std::string output;            // header line and rows
-  batch::PipelineResult result;  // rows, marks and stop
+  std::string output;                       // header line and rows
+  batch::PipelineResult result;             // rows, marks and stop
   std::optional<std::string> header_error;  // why the header was refused
   std::uint64_t blank_lines = 0;
 };
@@ -58,8 +58,9 @@ inline MemoryRun run_forward_in_memory(std::string_view bytes, batch::OnError on
   CsvChunkSource chunks(reader, "in.csv");
   StringSink sink(run.output);
   run.result = run_pipeline(
-      chunks, [&] { return std::make_unique<CsvChunkWorker>(transform, layout, on_error, "in.csv"); },
-      sink, PipelineOptions{threads, nullptr});
+      chunks,
+      [&] { return std::make_unique<CsvChunkWorker>(transform, layout, on_error, "in.csv"); }, sink,
+      PipelineOptions{threads, nullptr});
   run.blank_lines = reader.blank_lines();
   return run;
 }

@@ -85,7 +85,7 @@ std::vector<char*> environment(std::vector<std::string>& storage, const char* pa
 // Runs the program in `dir` with `input` on standard input; standard output
 // and standard error are collected whole.
 Outcome run_batch(const TempDir& dir, std::vector<std::string> args, std::string_view input = "",
-              const char* path = nullptr) {
+                  const char* path = nullptr) {
   write_file(dir / ".stdin", input);
   args.insert(args.begin(), "nerido-batch");
   std::vector<char*> argv;
@@ -197,8 +197,12 @@ INSTANTIATE_TEST_SUITE_P(
                    header + "\n\n" + row_10_5 + "\r\n\r\n\n",
                    header + tb_header + "\n" + row_10_5 + tb_10_5 + "\n",
                    "nerido-batch: <stdin>: 3 blank lines skipped\n", 0},
-        Transcript{"QuietSaysNothingOfBlankLines", {"forward", "-q"}, header + "\n\n",
-                   header + tb_header + "\n", "", 0}),
+        Transcript{"QuietSaysNothingOfBlankLines",
+                   {"forward", "-q"},
+                   header + "\n\n",
+                   header + tb_header + "\n",
+                   "",
+                   0}),
     [](const auto& test) { return test.param.name; });
 
 INSTANTIATE_TEST_SUITE_P(
@@ -222,8 +226,8 @@ INSTANTIATE_TEST_SUITE_P(
         Transcript{"TooManyFields", forward, header + "\n" + row_10_5 + ",1\n",
                    header + tb_header + "\n", "<stdin>:2: 6 fields, the header has 5\n", 1},
         Transcript{"MalformedQuoting", forward, header + "\n28,\"3000\"x,15,10,5\n",
-                   header + tb_header + "\n",
-                   "<stdin>:2: field 2: text after a closing quote\n", 1},
+                   header + tb_header + "\n", "<stdin>:2: field 2: text after a closing quote\n",
+                   1},
         Transcript{"LineNumbersCountQuotedLineEnds", forward,
                    "note," + header + "\n\"1\n2\n3\"," + row_10_5 + "\nx,28,3000,15,10,-1\n",
                    "note," + header + tb_header + "\n\"1\n2\n3\"," + row_10_5 + tb_10_5 + "\n",
@@ -240,10 +244,13 @@ INSTANTIATE_TEST_SUITE_P(
                    "nerido-batch: <stdin> has a column 'error' already; it would be appended "
                    "again\n",
                    2},
-        Transcript{"FixedDecimals", {"forward", "--decimals", "2"}, header + "\n" + row_0_0 + "\n",
-                   header + tb_header + "\n" + row_0_0 +
-                       ",113.33,114.21,114.56,115.13,115.90,116.33\n",
-                   "", 0}),
+        Transcript{
+            "FixedDecimals",
+            {"forward", "--decimals", "2"},
+            header + "\n" + row_0_0 + "\n",
+            header + tb_header + "\n" + row_0_0 + ",113.33,114.21,114.56,115.13,115.90,116.33\n",
+            "",
+            0}),
     [](const auto& test) { return test.param.name; });
 
 // ---------------------------------------------------------------------------
@@ -256,8 +263,8 @@ struct CommandCase {
 };
 
 TEST(CommandLine, ExitStatusesAndOneLineMessages) {
-  const std::vector<std::string> sweep{"sweep",   "--sst", "28",   "--altitude", "3000",
-                                       "--air",   "15",    "--wind", "0,10",     "--rain"};
+  const std::vector<std::string> sweep{"sweep", "--sst", "28",     "--altitude", "3000",
+                                       "--air", "15",    "--wind", "0,10",       "--rain"};
   const auto with = [&](std::vector<std::string> tail) {
     std::vector<std::string> args = sweep;
     args.insert(args.end(), tail.begin(), tail.end());
@@ -265,15 +272,24 @@ TEST(CommandLine, ExitStatusesAndOneLineMessages) {
   };
   const std::vector<CommandCase> cases{
       {{}, 2, "nerido-batch: A subcommand is required (see nerido-batch --help)\n"},
-      {{"backward"}, 2,
+      {{"backward"},
+       2,
        "nerido-batch: unknown subcommand 'backward': forward, sweep (see nerido-batch --help)\n"},
-      {{"forward", "--bogus"}, 2, "nerido-batch: The following argument was not expected: --bogus..."},
-      {{"forward", "--threads", "0"}, 2, "nerido-batch: --threads: Value 0 not in range 1 to 256..."},
-      {{"forward", "--on-error", "skip"}, 2, "nerido-batch: --on-error: skip not in {stop,mark}..."},
+      {{"forward", "--bogus"},
+       2,
+       "nerido-batch: The following argument was not expected: --bogus..."},
+      {{"forward", "--threads", "0"},
+       2,
+       "nerido-batch: --threads: Value 0 not in range 1 to 256..."},
+      {{"forward", "--on-error", "skip"},
+       2,
+       "nerido-batch: --on-error: skip not in {stop,mark}..."},
       {{"forward", "--decimals", "13"}, 2, "nerido-batch: --decimals: Value 13 not in range..."},
-      {{"forward", "missing.csv"}, 1,
+      {{"forward", "missing.csv"},
+       1,
        "nerido-batch: cannot read missing.csv: No such file or directory\n"},
-      {{"forward", "-o", "no/such/folder/out.csv"}, 1,
+      {{"forward", "-o", "no/such/folder/out.csv"},
+       1,
        "nerido-batch: cannot write no/such/folder/out.csv.partial: No such file or directory\n"},
       {{"sweep", "--sst", "28"}, 2, "nerido-batch: --altitude is required..."},
       {with({"0:5"}), 2, "nerido-batch: --rain: malformed range '0:5' (start:stop:step)\n"},
@@ -287,7 +303,8 @@ TEST(CommandLine, ExitStatusesAndOneLineMessages) {
        "nerido-batch: --channel: '6' is not one of 4.74, 5.31, 5.57, 6.02, 6.69, 7.09 (GHz)\n"},
       {{"sweep", "--sst", "20,28", "--altitude", "3000", "--air", "10,15", "--wind", "0,10",
         "--rain", "0", "--plot", "p.png"},
-       2, "nerido-batch: --plot: 3 options vary; a picture needs one or two\n"},
+       2,
+       "nerido-batch: --plot: 3 options vary; a picture needs one or two\n"},
       {{"--version"}, 0, ""},
       {{"forward", "--help"}, 0, ""},
   };
@@ -321,18 +338,19 @@ TEST(CommandLine, ExitStatusesAndOneLineMessages) {
 TEST(OutputFile, WrittenWholeOrNotAtAll) {
   const TempDir dir;
   const std::string good = header + "\n" + row_10_5 + "\n" + row_0_0 + "\n";
-  const std::string expected = header + tb_header + "\n" + row_10_5 + tb_10_5 + "\n" + row_0_0 +
-                               tb_0_0 + "\n";
+  const std::string expected =
+      header + tb_header + "\n" + row_10_5 + tb_10_5 + "\n" + row_0_0 + tb_0_0 + "\n";
   write_file(dir / "out.csv", "previous run\n");
 
   // A stop at a bad row leaves FILE as it was, the rows before it in FILE.partial.
   Outcome run = run_batch(dir, {"forward", "-o", "out.csv"}, header + "\n" + row_10_5 + "\n1,2\n");
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "<stdin>:3: 2 fields, the header has 5; 1 row before it kept in "
-                     "out.csv.partial\n");
+  EXPECT_EQ(run.err,
+            "<stdin>:3: 2 fields, the header has 5; 1 row before it kept in "
+            "out.csv.partial\n");
   EXPECT_EQ(read_file(dir / "out.csv"), "previous run\n");
-  EXPECT_EQ(read_file(dir / "out.csv.partial"), header + tb_header + "\n" + row_10_5 + tb_10_5 +
-                                                    "\n");
+  EXPECT_EQ(read_file(dir / "out.csv.partial"),
+            header + tb_header + "\n" + row_10_5 + tb_10_5 + "\n");
 
   // A complete run replaces FILE and leaves no partial file.
   write_file(dir / "in.csv", good);
@@ -367,8 +385,9 @@ TEST(OutputFile, WrittenWholeOrNotAtAll) {
   write_file(dir / "in.csv", header + "\n" + row_10_5 + "\nx,,,,\n");
   run = run_batch(dir, {"forward", "in.csv", "-o", "marked.csv", "--on-error", "mark"});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "nerido-batch: 1 bad row marked in marked.csv (first: in.csv:3: sst_c = 'x' "
-                     "is not a number)\n");
+  EXPECT_EQ(run.err,
+            "nerido-batch: 1 bad row marked in marked.csv (first: in.csv:3: sst_c = 'x' "
+            "is not a number)\n");
   EXPECT_EQ(read_file(dir / "marked.csv"), header + tb_header + ",error\n" + row_10_5 + tb_10_5 +
                                                ",\nx,,,,,,,,,,,sst_c = 'x' is not a number\n");
   EXPECT_FALSE(fs::exists(dir / "marked.csv.partial"));
@@ -396,7 +415,8 @@ TEST(Threads, OutputBytesAreTheSameForAnyThreadCount) {
   const TempDir dir;
   write_file(dir / "in.csv", random_scenes(30000));
   for (const std::string on_error : {"mark", "stop"}) {
-    const Outcome one = run_batch(dir, {"forward", "in.csv", "--threads", "1", "--on-error", on_error});
+    const Outcome one =
+        run_batch(dir, {"forward", "in.csv", "--threads", "1", "--on-error", on_error});
     ASSERT_EQ(one.status, 1) << one.err;
     ASSERT_GT(one.out.size(), 400000u) << one.err;
     for (const std::string threads : {"2", "3"}) {
@@ -414,8 +434,9 @@ TEST(Threads, OutputBytesAreTheSameForAnyThreadCount) {
 
 TEST(Sweep, EveryCombinationInOrderAsForwardComputesIt) {
   const TempDir dir;
-  const Outcome sweep = run_batch(dir, {"sweep", "--sst", "20,28", "--altitude", "3000", "--air",
-                                    "15", "--wind", "0:10:5", "--rain", "0,5", "-o", "grid.csv"});
+  const Outcome sweep =
+      run_batch(dir, {"sweep", "--sst", "20,28", "--altitude", "3000", "--air", "15", "--wind",
+                      "0:10:5", "--rain", "0,5", "-o", "grid.csv"});
   ASSERT_EQ(sweep.status, 0) << sweep.err;
   const std::string grid = read_file(dir / "grid.csv");
   std::vector<std::string> lines;
@@ -425,10 +446,10 @@ TEST(Sweep, EveryCombinationInOrderAsForwardComputesIt) {
   }
   ASSERT_EQ(lines.size(), 13u);
   EXPECT_EQ(lines[0], header + tb_header);
-  const std::vector<std::string> inputs{
-      "20,3000,15,0,0",  "20,3000,15,0,5", "20,3000,15,5,0",  "20,3000,15,5,5",
-      "20,3000,15,10,0", "20,3000,15,10,5", "28,3000,15,0,0", "28,3000,15,0,5",
-      "28,3000,15,5,0",  "28,3000,15,5,5", "28,3000,15,10,0", "28,3000,15,10,5"};
+  const std::vector<std::string> inputs{"20,3000,15,0,0", "20,3000,15,0,5",  "20,3000,15,5,0",
+                                        "20,3000,15,5,5", "20,3000,15,10,0", "20,3000,15,10,5",
+                                        "28,3000,15,0,0", "28,3000,15,0,5",  "28,3000,15,5,0",
+                                        "28,3000,15,5,5", "28,3000,15,10,0", "28,3000,15,10,5"};
   std::string as_scenes = header + "\n";
   for (std::size_t i = 0; i < inputs.size(); ++i) {
     EXPECT_TRUE(lines[i + 1].starts_with(inputs[i] + ",")) << lines[i + 1];
@@ -456,7 +477,7 @@ std::pair<unsigned, unsigned> png_size(const std::string& png) {
 
 TEST(Sweep, PictureOfTheRequestedSize) {
   const TempDir dir;
-  const std::vector<std::string> grid{"sweep", "--sst",  "28",     "--altitude", "3000", "--air",
+  const std::vector<std::string> grid{"sweep", "--sst",  "28",     "--altitude", "3000",  "--air",
                                       "15",    "--wind", "0:40:4", "--rain",     "0,5,20"};
   std::vector<std::string> args = grid;
   args.insert(args.end(), {"--plot", "six.png", "--size", "640x480"});
@@ -480,8 +501,9 @@ TEST(Sweep, PictureOfTheRequestedSize) {
   args.insert(args.end(), {"--plot", "none.png"});
   run = run_batch(dir, args, "", "/nonexistent");
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "nerido-batch: cannot draw none.png: gnuplot not found (Debian package "
-                     "gnuplot-nox); the CSV was written to standard output\n");
+  EXPECT_EQ(run.err,
+            "nerido-batch: cannot draw none.png: gnuplot not found (Debian package "
+            "gnuplot-nox); the CSV was written to standard output\n");
   EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1 + 11 * 3);
   EXPECT_FALSE(fs::exists(dir / "none.png"));
 }
@@ -571,9 +593,9 @@ TEST(ProcessEnds, InterruptKeepsCompleteRowsAsPartialAndLeavesFileAlone) {
   ASSERT_TRUE(partial.starts_with(header + tb_header + "\n"));
   ASSERT_TRUE(partial.ends_with(row_10_5 + tb_10_5 + "\n"));
   const auto written = std::count(partial.begin(), partial.end(), '\n') - 1;
-  EXPECT_EQ(partial.size(), header.size() + tb_header.size() + 1 +
-                                static_cast<std::size_t>(written) *
-                                    (row_10_5.size() + tb_10_5.size() + 1));
+  EXPECT_EQ(partial.size(),
+            header.size() + tb_header.size() + 1 +
+                static_cast<std::size_t>(written) * (row_10_5.size() + tb_10_5.size() + 1));
   EXPECT_EQ(read_file(dir / ".stderr"), "nerido-batch: interrupted after " +
                                             std::to_string(written) +
                                             " rows; they are kept in out.csv.partial\n");

@@ -78,10 +78,18 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, RecordReaderTest,
     ::testing::Values(
         ReaderCase{"LfAndCrLf", "a,b\r\nc,d\ne\n", {{"a,b", 1}, {"c,d", 2}, {"e", 3}}, 0},
-        ReaderCase{"ByteOrderMarkDropped", "\xEF\xBB\xBF" "a\nb\n", {{"a", 1}, {"b", 2}}, 0},
+        ReaderCase{"ByteOrderMarkDropped",
+                   "\xEF\xBB\xBF"
+                   "a\nb\n",
+                   {{"a", 1}, {"b", 2}},
+                   0},
         ReaderCase{"ByteOrderMarkOnlyAtTheStart",
-                   "a\n\xEF\xBB\xBF" "b\n",
-                   {{"a", 1}, {"\xEF\xBB\xBF" "b", 2}},
+                   "a\n\xEF\xBB\xBF"
+                   "b\n",
+                   {{"a", 1},
+                    {"\xEF\xBB\xBF"
+                     "b",
+                     2}},
                    0},
         ReaderCase{"LastLineWithoutLineEnd", "a\nb", {{"a", 1}, {"b", 2}}, 0},
         ReaderCase{"LastLineCarriageReturnOnly", "a\r", {{"a", 1}}, 0},
@@ -94,10 +102,7 @@ INSTANTIATE_TEST_SUITE_P(
                    {{"\"a\"\"\nb\"", 1}, {"c", 3}},
                    0},
         ReaderCase{"CarriageReturnInsideQuotesKept", "\"a\r\"\nb\n", {{"\"a\r\"", 1}, {"b", 2}}, 0},
-        ReaderCase{"BlankLinesSkippedAndCounted",
-                   "\n\r\na\n\n\nb\n\n",
-                   {{"a", 3}, {"b", 6}},
-                   5},
+        ReaderCase{"BlankLinesSkippedAndCounted", "\n\r\na\n\n\nb\n\n", {{"a", 3}, {"b", 6}}, 5},
         ReaderCase{"EmptyInput", "", {}, 0},
         ReaderCase{"ByteOrderMarkAlone", "\xEF\xBB\xBF", {}, 0},
         ReaderCase{"UnclosedQuoteRunsToTheEnd", "a\n\"b\nc", {{"a", 1}, {"\"b\nc", 2}}, 0}),
@@ -180,8 +185,8 @@ TEST(Fields, SplitAndUnquote) {
 }
 
 TEST(Fields, WrittenFieldsReadBackAsTheSameValues) {
-  const std::vector<std::string> values{"plain", "", "a,b", "say \"hi\"", "two\nlines",
-                                        "cr\r", "\"", ",,,"};
+  const std::vector<std::string> values{"plain",      "",     "a,b", "say \"hi\"",
+                                        "two\nlines", "cr\r", "\"",  ",,,"};
   std::string record;
   for (const std::string& value : values) {
     append_field(record, value);
@@ -251,8 +256,12 @@ TEST(Numbers, WrittenShortestOrWithFixedDecimals) {
     std::string text;
   };
   const std::vector<Case> cases{
-      {118.98472f, -1, "118.98472"}, {5.0f, -1, "5"},          {0.1f, -1, "0.1"},
-      {1e-5f, -1, "1e-05"},          {115.89912f, 2, "115.90"}, {115.89912f, 0, "116"},
+      {118.98472f, -1, "118.98472"},
+      {5.0f, -1, "5"},
+      {0.1f, -1, "0.1"},
+      {1e-5f, -1, "1e-05"},
+      {115.89912f, 2, "115.90"},
+      {115.89912f, 0, "116"},
       {-0.0f, -1, "-0"},
   };
   for (const Case& c : cases) {
@@ -335,8 +344,8 @@ TEST(SweepGrid, RainVariesFastestAndSstSlowest) {
                    Axis::parse("--wind", "0:10:5", SceneField::wind_ms),
                    Axis::parse("--rain", "0,5", SceneField::rain_mmh)});
   ASSERT_EQ(grid.size(), 12u);
-  EXPECT_EQ(grid.varying(),
-            (std::vector<SceneField>{SceneField::sst_c, SceneField::wind_ms, SceneField::rain_mmh}));
+  EXPECT_EQ(grid.varying(), (std::vector<SceneField>{SceneField::sst_c, SceneField::wind_ms,
+                                                     SceneField::rain_mmh}));
   std::vector<std::array<float, 3>> seen;
   for (std::uint64_t point = 0; point < grid.size(); ++point) {
     const Scene s = grid.scene(point);
@@ -354,10 +363,11 @@ TEST(SweepGrid, TooManyPointsIsAUsageError) {
   const auto wide = [](std::string_view option, SceneField field) {
     return Axis::parse(option, "0:1:0.000002", field);  // 500001 values
   };
-  EXPECT_THROW(Grid({wide("--sst", SceneField::sst_c), wide("--altitude", SceneField::altitude_m),
-                     wide("--air", SceneField::air_c), Axis::parse("--wind", "1", SceneField::wind_ms),
-                     Axis::parse("--rain", "1", SceneField::rain_mmh)}),
-               UsageError);
+  EXPECT_THROW(
+      Grid({wide("--sst", SceneField::sst_c), wide("--altitude", SceneField::altitude_m),
+            wide("--air", SceneField::air_c), Axis::parse("--wind", "1", SceneField::wind_ms),
+            Axis::parse("--rain", "1", SceneField::rain_mmh)}),
+      UsageError);
 }
 
 // ---------------------------------------------------------------------------
@@ -368,8 +378,8 @@ TEST(SweepGrid, TooManyPointsIsAUsageError) {
 // included), and every `bad_every`-th row has a wind speed out of range.
 std::string scenes_csv(std::size_t n, std::size_t bad_every, std::uint32_t seed) {
   std::mt19937 random(seed);
-  std::uniform_real_distribution<float> sst(-2.0f, 45.0f), alt(1.0f, 16000.0f),
-      air(-70.0f, 45.0f), wind(0.0f, 150.0f), rain(0.0f, 150.0f);
+  std::uniform_real_distribution<float> sst(-2.0f, 45.0f), alt(1.0f, 16000.0f), air(-70.0f, 45.0f),
+      wind(0.0f, 150.0f), rain(0.0f, 150.0f);
   std::uniform_int_distribution<int> run_length(1, 4);
   std::string csv = "id,sst_c,altitude_m,air_c,wind_ms,rain_mmh,note\n";
   float sea = 0.0f;
@@ -380,9 +390,8 @@ std::string scenes_csv(std::size_t n, std::size_t bad_every, std::uint32_t seed)
       left = run_length(random);
     }
     std::string row = std::to_string(i);
-    for (const float v : {sea, alt(random), air(random), bad_every && i % bad_every == 3 ? 151.0f
-                                                                                        : wind(random),
-                          rain(random)}) {
+    for (const float v : {sea, alt(random), air(random),
+                          bad_every && i % bad_every == 3 ? 151.0f : wind(random), rain(random)}) {
       row += ',';
       append_number(row, v, NumberFormat{});
     }
@@ -504,9 +513,8 @@ TEST(RowPipeline, FailuresEndTheRunAndReachTheCaller) {
     {
       CountingSource source;
       RecordingSink sink(never);
-      EXPECT_THROW(run_pipeline(
-                       source, [] { return std::make_unique<FailingWorker>(40); }, sink,
-                       {threads, nullptr}),
+      EXPECT_THROW(run_pipeline(source, [] { return std::make_unique<FailingWorker>(40); }, sink,
+                                {threads, nullptr}),
                    std::runtime_error);
       EXPECT_LT(source.filled.load(), 100) << "the source stopped soon after";
       EXPECT_TRUE(numbers_below(40).starts_with(sink.text)) << "in order, nothing after it";
@@ -514,9 +522,8 @@ TEST(RowPipeline, FailuresEndTheRunAndReachTheCaller) {
     {
       CountingSource source;
       RecordingSink sink(30);
-      EXPECT_THROW(run_pipeline(
-                       source, [] { return std::make_unique<FailingWorker>(never); }, sink,
-                       {threads, nullptr}),
+      EXPECT_THROW(run_pipeline(source, [] { return std::make_unique<FailingWorker>(never); }, sink,
+                                {threads, nullptr}),
                    DataError);
       EXPECT_EQ(sink.text, numbers_below(30));
     }

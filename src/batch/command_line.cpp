@@ -8,6 +8,7 @@
 #include "batch/commands.hpp"
 #include "batch/errors.hpp"
 #include "batch/forward.hpp"
+#include "batch/progress.hpp"
 #include "batch/signals.hpp"
 #include "nerido/nerido.hpp"
 
@@ -53,7 +54,9 @@ constexpr std::string_view sweep_footer =
     "second (at most two may vary), one panel per channel, with gnuplot (Debian package\n"
     "gnuplot-nox). Without gnuplot the CSV is still written, and the status is 1.\n";
 
-unsigned default_threads() { return std::clamp(std::thread::hardware_concurrency(), 1u, max_threads); }
+unsigned default_threads() {
+  return std::clamp(std::thread::hardware_concurrency(), 1u, max_threads);
+}
 
 // Options shared by the subcommands.
 void add_output_options(CLI::App& command, OutputOptions& options) {
@@ -67,8 +70,7 @@ void add_output_options(CLI::App& command, OutputOptions& options) {
                   "Fixed decimals for the computed numbers (default: shortest exact text)")
       ->check(CLI::Range(0, max_decimals))
       ->option_text("N");
-  command.add_flag("-q,--quiet", options.quiet,
-                   "No progress line, no note of skipped blank lines");
+  command.add_flag("-q,--quiet", options.quiet, "No progress line, no note of skipped blank lines");
 }
 
 // CLI11's message for a parse error, as one line.
@@ -83,8 +85,9 @@ std::string one_line(std::string text) {
 }  // namespace
 
 int run_command_line(int argc, const char* const* argv) {
-  CLI::App app{"Brightness temperatures of the sea (4.74 to 7.09 GHz) for files of scenes and grids.",
-               "nerido-batch"};
+  CLI::App app{
+      "Brightness temperatures of the sea (4.74 to 7.09 GHz) for files of scenes and grids.",
+      "nerido-batch"};
   app.set_version_flag("--version", "nerido-batch " + std::string(version.text));
   app.require_subcommand(1);
   app.footer(std::string(program_footer));
@@ -92,9 +95,10 @@ int run_command_line(int argc, const char* const* argv) {
   RowsOptions forward;
   forward.out.threads = default_threads();
   std::string on_error = "stop";
-  CLI::App* forward_command =
-      app.add_subcommand("forward", "Append the six brightness temperatures to a CSV file of scenes");
-  forward_command->add_option("input", forward.input, "Input CSV file (default or -: standard input)")
+  CLI::App* forward_command = app.add_subcommand(
+      "forward", "Append the six brightness temperatures to a CSV file of scenes");
+  forward_command
+      ->add_option("input", forward.input, "Input CSV file (default or -: standard input)")
       ->option_text("FILE");
   forward_command->add_option("--on-error", on_error, "What a bad row does: stop or mark")
       ->check(CLI::IsMember({"stop", "mark"}))
@@ -104,8 +108,8 @@ int run_command_line(int argc, const char* const* argv) {
 
   SweepOptions sweep;
   sweep.out.threads = default_threads();
-  CLI::App* sweep_command =
-      app.add_subcommand("sweep", "Compute a grid of scenes: every combination of the values given");
+  CLI::App* sweep_command = app.add_subcommand(
+      "sweep", "Compute a grid of scenes: every combination of the values given");
   const std::array<std::string_view, scene_field_count> descriptions{
       "Sea-surface temperature (deg C), -2 to 45", "Radar altitude (m), above 0 to 16000",
       "Flight-level air temperature (deg C), -70 to 45", "Wind speed (m/s), 0 to 150",

@@ -68,21 +68,7 @@ int settle_output(const PipelineResult& result, OutputFile& output) {
   return exit_success;
 }
 
-void write_stderr(std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t n = ::write(STDERR_FILENO, text.data(), text.size());
-    if (n <= 0) {
-      return;
-    }
-    text.remove_prefix(static_cast<std::size_t>(n));
-  }
-}
-
 }  // namespace
-
-void report_line(std::string_view text) { write_stderr(std::string(text) + "\n"); }
-
-void report(std::string_view text) { report_line("nerido-batch: " + std::string(text)); }
 
 int run_rows(const RowTransform& transform, const RowsOptions& options,
              const std::atomic<bool>& stop_requested) {
@@ -121,8 +107,8 @@ int run_rows(const RowTransform& transform, const RowsOptions& options,
     report(input.name() + ": " + count_of(reader.blank_lines(), "blank line") + " skipped");
   }
   if (result.marked > 0) {
-    report(count_of(result.marked, "bad row") + " marked in " + output.name() + " (first: " +
-           result.first_mark.value_or("") + ")");
+    report(count_of(result.marked, "bad row") + " marked in " + output.name() +
+           " (first: " + result.first_mark.value_or("") + ")");
     return exit_data_error;
   }
   return exit_success;

@@ -43,9 +43,4 @@ int run_rows(const RowTransform& transform, const RowsOptions& options,
              const std::atomic<bool>& stop_requested);
 int run_sweep(const SweepOptions& options, const std::atomic<bool>& stop_requested);
 
-// Writes "nerido-batch: TEXT" as one line on standard error.
-void report(std::string_view text);
-// Writes TEXT as one line on standard error.
-void report_line(std::string_view text);
-
 }  // namespace nerido::batch

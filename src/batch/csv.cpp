@@ -200,6 +200,14 @@ std::string_view field_value(RawField field, std::string& scratch) {
   return scratch;
 }
 
+std::string_view trim_blanks(std::string_view text) noexcept {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) {
+    return {};
+  }
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
 void append_field(std::string& out, std::string_view value) {
   if (!needs_quotes(value)) {
     out += value;

@@ -80,11 +80,11 @@ class RecordReader {
   ByteSource& source_;
   std::size_t max_record_;
   std::vector<char> buffer_;
-  std::size_t begin_ = 0;  // start of the current record in buffer_
-  std::size_t scan_ = 0;   // bytes of the current record scanned so far end here
-  std::size_t end_ = 0;    // end of the bytes held
-  bool quoted_ = false;    // inside a quoted field at scan_
-  std::uint64_t line_ = 1;  // line the current record starts on
+  std::size_t begin_ = 0;               // start of the current record in buffer_
+  std::size_t scan_ = 0;                // bytes of the current record scanned so far end here
+  std::size_t end_ = 0;                 // end of the bytes held
+  bool quoted_ = false;                 // inside a quoted field at scan_
+  std::uint64_t line_ = 1;              // line the current record starts on
   std::uint64_t line_ends_inside_ = 0;  // quoted line ends of the current record so far
   std::uint64_t blank_lines_ = 0;
   std::uint64_t held_offset_ = 0;  // input offset of buffer_[0]
@@ -112,6 +112,9 @@ std::optional<QuoteError> split_fields(std::string_view record, std::vector<RawF
 // or the field itself when unquoted. `scratch` holds the text when it had to
 // be rewritten; the answer may point into the field or into `scratch`.
 std::string_view field_value(RawField field, std::string& scratch);
+
+// `text` without the blanks (spaces, tabs) around it.
+std::string_view trim_blanks(std::string_view text) noexcept;
 
 // Appends `value` as one CSV field, quoted when it holds a comma, a quote or
 // a line end.

@@ -5,16 +5,10 @@
 #include <limits>
 #include <system_error>
 
+#include "batch/csv.hpp"
+
 namespace nerido::batch {
 namespace {
-
-std::string_view trim_blanks(std::string_view text) noexcept {
-  const std::size_t first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) {
-    return {};
-  }
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
 
 // The value of a number too large or too small for a float: its decimal
 // exponent decides which.
@@ -25,7 +19,8 @@ float beyond_float_range(std::string_view text, bool negative) noexcept {
   if (error == std::errc{} && end == text.data() + text.size()) {
     overflow = wide_value > 1.0 || wide_value < -1.0;
   } else {
-    overflow = text.find("e-") == std::string_view::npos && text.find("E-") == std::string_view::npos;
+    overflow =
+        text.find("e-") == std::string_view::npos && text.find("E-") == std::string_view::npos;
   }
   const float magnitude = overflow ? std::numeric_limits<float>::infinity() : 0.0f;
   return negative ? -magnitude : magnitude;
@@ -65,11 +60,10 @@ NumberRead read_number(std::string_view text, float& value) noexcept {
 void append_number(std::string& out, float value, NumberFormat format) {
   // Room for any float in fixed notation with max_decimals decimals.
   std::array<char, 64> text{};
-  const auto result =
-      format.decimals < 0
-          ? std::to_chars(text.data(), text.data() + text.size(), value)
-          : std::to_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed,
-                          format.decimals);
+  const auto result = format.decimals < 0
+                          ? std::to_chars(text.data(), text.data() + text.size(), value)
+                          : std::to_chars(text.data(), text.data() + text.size(), value,
+                                          std::chars_format::fixed, format.decimals);
   out.append(text.data(), result.ptr);
 }
 

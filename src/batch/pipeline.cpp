@@ -129,8 +129,8 @@ class Circulation {
   Chunk* take_next_done() {
     std::unique_lock lock(mutex_);
     Chunk** slot = &done_[next_ % done_.size()];
-    changed_.wait(lock,
-                  [&] { return abort_ || *slot != nullptr || (input_ended_ && next_ == produced_); });
+    changed_.wait(
+        lock, [&] { return abort_ || *slot != nullptr || (input_ended_ && next_ == produced_); });
     if (abort_ || *slot == nullptr) {
       return nullptr;
     }
@@ -266,8 +266,9 @@ PipelineResult run_on_threads(ChunkSource& source, const WorkerFactory& make_wor
     for (const auto& worker : workers) {
       threads.emplace_back([&circulation, &worker] { work_loop(circulation, *worker); });
     }
-    threads.emplace_back(
-        [&circulation, &sink, &options, &result] { write_loop(circulation, sink, options, result); });
+    threads.emplace_back([&circulation, &sink, &options, &result] {
+      write_loop(circulation, sink, options, result);
+    });
   }
   fill_loop(circulation, source, options);
   circulation.end_input();
@@ -301,8 +302,8 @@ void Chunk::clear() {
   row_stop.reset();
 }
 
-PipelineResult run_pipeline(ChunkSource& source, const WorkerFactory& make_worker,
-                            ChunkSink& sink, const PipelineOptions& options) {
+PipelineResult run_pipeline(ChunkSource& source, const WorkerFactory& make_worker, ChunkSink& sink,
+                            const PipelineOptions& options) {
   if (options.threads <= 1) {
     return run_on_calling_thread(source, make_worker, sink, options);
   }

@@ -40,8 +40,8 @@ struct Chunk {
 
   // Output: complete rows, each ending with a line end.
   std::string output;
-  std::uint64_t rows = 0;    // rows in `output`
-  std::uint64_t marked = 0;  // of them, rows marked bad
+  std::uint64_t rows = 0;                 // rows in `output`
+  std::uint64_t marked = 0;               // of them, rows marked bad
   std::optional<std::string> first_mark;  // why the first marked row is bad
   // A bad row that stops the run: why. `output` holds the rows before it.
   std::optional<std::string> row_stop;
@@ -97,7 +97,7 @@ struct PipelineResult {
 // thrown again here, once every thread has ended. Threads started here never
 // take the process's interrupt and termination signals: the calling thread
 // does.
-PipelineResult run_pipeline(ChunkSource& source, const WorkerFactory& make_worker,
-                            ChunkSink& sink, const PipelineOptions& options);
+PipelineResult run_pipeline(ChunkSource& source, const WorkerFactory& make_worker, ChunkSink& sink,
+                            const PipelineOptions& options);
 
 }  // namespace nerido::batch

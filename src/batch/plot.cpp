@@ -88,7 +88,8 @@ std::string fixed_values(const Grid& grid) {
 
 // Blocks of "x tb1 ... tb6" lines, one block per curve, separated by two
 // blank lines (gnuplot's `index`).
-std::string sweep_data(const Grid& grid, SceneField x_field, std::optional<SceneField> curve_field) {
+std::string sweep_data(const Grid& grid, SceneField x_field,
+                       std::optional<SceneField> curve_field) {
   const Axis& x_axis = grid.axis(x_field);
   const std::uint64_t curves = curve_field ? grid.axis(*curve_field).size() : 1;
   Scene base = grid.scene(0);
@@ -98,7 +99,7 @@ std::string sweep_data(const Grid& grid, SceneField x_field, std::optional<Scene
     for (std::uint64_t i = 0; i < x_axis.size(); ++i) {
       Scene scene = base;
       std::array<float*, scene_field_count> fields{&scene.sst_c, &scene.altitude_m, &scene.air_c,
-                                                  &scene.wind_ms, &scene.rain_mmh};
+                                                   &scene.wind_ms, &scene.rain_mmh};
       *fields[static_cast<std::size_t>(x_field)] = x_axis.value(i);
       if (curve_field) {
         *fields[static_cast<std::size_t>(*curve_field)] = grid.axis(*curve_field).value(c);
@@ -161,8 +162,7 @@ int run_gnuplot(std::string_view script, int messages_fd, const std::string& pic
   posix_spawn_file_actions_adddup2(&actions, messages_fd, STDERR_FILENO);
   std::array<char*, 2> arguments{const_cast<char*>("gnuplot"), nullptr};
   pid_t pid = -1;
-  const int spawned =
-      posix_spawnp(&pid, "gnuplot", &actions, nullptr, arguments.data(), environ);
+  const int spawned = posix_spawnp(&pid, "gnuplot", &actions, nullptr, arguments.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   ::close(pipe_fds[0]);
   if (spawned != 0) {
@@ -281,8 +281,7 @@ void draw_picture(const PictureRequest& request, std::string_view commands) {
   // A device or a pipe is drawn into as it is, never replaced.
   struct stat status {};
   const bool in_place = ::stat(request.path.c_str(), &status) == 0 && !S_ISREG(status.st_mode);
-  const std::string partial =
-      in_place ? request.path : request.path + std::string(partial_suffix);
+  const std::string partial = in_place ? request.path : request.path + std::string(partial_suffix);
   std::string script = "set encoding utf8\nset terminal ";
   script += request.format == PictureFormat::png ? "pngcairo" : "svg";
   script += " size " + std::to_string(request.width) + "," + std::to_string(request.height) +

@@ -17,8 +17,8 @@ enum class PictureFormat { png, svg };
 struct PictureRequest {
   std::string path;  // FILE.png or FILE.svg
   PictureFormat format = PictureFormat::png;
-  unsigned width = 1200;  // pixels
-  unsigned height = 800;  // pixels
+  unsigned width = 1200;               // pixels
+  unsigned height = 800;               // pixels
   std::optional<std::size_t> channel;  // one channel's index, or all six
 };
 

@@ -32,6 +32,10 @@ void write_stderr(std::string_view text) {
 
 }  // namespace
 
+void report_line(std::string_view text) { write_stderr(std::string(text) + "\n"); }
+
+void report(std::string_view text) { report_line("nerido-batch: " + std::string(text)); }
+
 std::string progress_text(std::uint64_t done, std::optional<std::uint64_t> total,
                           std::uint64_t rows, double seconds) {
   const double rate = seconds > 0.0 ? static_cast<double>(rows) / seconds : 0.0;

@@ -7,14 +7,6 @@
 namespace nerido::batch {
 namespace {
 
-std::string_view trim_blanks(std::string_view text) noexcept {
-  const std::size_t first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) {
-    return {};
-  }
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
 std::string at_line(std::string_view file_name, std::uint64_t line) {
   return std::string(file_name) + ":" + std::to_string(line) + ": ";
 }

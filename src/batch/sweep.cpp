@@ -76,8 +76,8 @@ Axis Axis::parse(std::string_view option, std::string_view text, SceneField fiel
   std::size_t begin = 0;
   for (;;) {
     const std::size_t comma = text.find(',', begin);
-    const std::string_view item =
-        text.substr(begin, comma == std::string_view::npos ? std::string_view::npos : comma - begin);
+    const std::string_view item = text.substr(
+        begin, comma == std::string_view::npos ? std::string_view::npos : comma - begin);
     float value = 0.0f;
     const NumberRead read = read_number(item, value);
     if (read == NumberRead::empty) {

@@ -30,7 +30,9 @@ class Axis {
   // range or a value outside the field's range.
   static Axis parse(std::string_view option, std::string_view text, SceneField field);
 
-  [[nodiscard]] std::uint64_t size() const noexcept { return list_.empty() ? count_ : list_.size(); }
+  [[nodiscard]] std::uint64_t size() const noexcept {
+    return list_.empty() ? count_ : list_.size();
+  }
   [[nodiscard]] float value(std::uint64_t index) const noexcept;
 
  private:

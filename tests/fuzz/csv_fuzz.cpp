@@ -102,8 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   RecordView record;
   check(records.next(record) == ReadStatus::record);
   const ForwardTransform transform(NumberFormat{});
-  const CsvLayout layout = read_layout(record, transform,
-                                       marking ? OnError::mark : OnError::stop, "in.csv");
+  const CsvLayout layout =
+      read_layout(record, transform, marking ? OnError::mark : OnError::stop, "in.csv");
   std::string_view output = run.output;
   check(output.starts_with(layout.output_header));
   output.remove_prefix(layout.output_header.size());
