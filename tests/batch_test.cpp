@@ -249,28 +249,6 @@ TEST(Numbers, ReadAsTheNearestFloat) {
   EXPECT_TRUE(std::isnan(nan));
 }
 
-TEST(Numbers, WrittenShortestOrWithFixedDecimals) {
-  struct Case {
-    float value;
-    int decimals;
-    std::string text;
-  };
-  const std::vector<Case> cases{
-      {118.98472f, -1, "118.98472"},
-      {5.0f, -1, "5"},
-      {0.1f, -1, "0.1"},
-      {1e-5f, -1, "1e-05"},
-      {115.89912f, 2, "115.90"},
-      {115.89912f, 0, "116"},
-      {-0.0f, -1, "-0"},
-  };
-  for (const Case& c : cases) {
-    std::string text;
-    append_number(text, c.value, NumberFormat{c.decimals});
-    EXPECT_EQ(text, c.text);
-  }
-}
-
 // ---------------------------------------------------------------------------
 // Sweeps
 
@@ -359,24 +337,12 @@ TEST(SweepGrid, RainVariesFastestAndSstSlowest) {
   EXPECT_EQ(seen, expected);
 }
 
-TEST(SweepGrid, TooManyPointsIsAUsageError) {
-  const auto wide = [](std::string_view option, SceneField field) {
-    return Axis::parse(option, "0:1:0.000002", field);  // 500001 values
-  };
-  EXPECT_THROW(
-      Grid({wide("--sst", SceneField::sst_c), wide("--altitude", SceneField::altitude_m),
-            wide("--air", SceneField::air_c), Axis::parse("--wind", "1", SceneField::wind_ms),
-            Axis::parse("--rain", "1", SceneField::rain_mmh)}),
-      UsageError);
-}
-
 // ---------------------------------------------------------------------------
 // Rows through the pipeline
 
-// CSV of `n` scenes; the SST repeats over runs of random length (so the
-// emissivities are reused and recomputed in every pattern, -0 and 0
-// included), and every `bad_every`-th row has a wind speed out of range.
-std::string scenes_csv(std::size_t n, std::size_t bad_every, std::uint32_t seed) {
+// CSV of `n` scenes; the SST repeats over runs of random length, so the
+// emissivities are reused and recomputed in every pattern, -0 and 0 included.
+std::string scenes_csv(std::size_t n, std::uint32_t seed) {
   std::mt19937 random(seed);
   std::uniform_real_distribution<float> sst(-2.0f, 45.0f), alt(1.0f, 16000.0f), air(-70.0f, 45.0f),
       wind(0.0f, 150.0f), rain(0.0f, 150.0f);
@@ -390,8 +356,7 @@ std::string scenes_csv(std::size_t n, std::size_t bad_every, std::uint32_t seed)
       left = run_length(random);
     }
     std::string row = std::to_string(i);
-    for (const float v : {sea, alt(random), air(random),
-                          bad_every && i % bad_every == 3 ? 151.0f : wind(random), rain(random)}) {
+    for (const float v : {sea, alt(random), air(random), wind(random), rain(random)}) {
       row += ',';
       append_number(row, v, NumberFormat{});
     }
@@ -400,24 +365,8 @@ std::string scenes_csv(std::size_t n, std::size_t bad_every, std::uint32_t seed)
   return csv;
 }
 
-TEST(RowPipeline, EveryThreadCountGivesTheSameBytes) {
-  const std::string csv = scenes_csv(20000, 997, 7);
-  for (const OnError on_error : {OnError::mark, OnError::stop}) {
-    const auto one = run_forward_in_memory(csv, on_error, 1, 4096);
-    ASSERT_FALSE(one.header_error);
-    for (const unsigned threads : {2u, 3u, 8u}) {
-      SCOPED_TRACE("threads: " + std::to_string(threads));
-      const auto many = run_forward_in_memory(csv, on_error, threads, 4096);
-      EXPECT_TRUE(many.output == one.output);
-      EXPECT_EQ(many.result.rows, one.result.rows);
-      EXPECT_EQ(many.result.marked, one.result.marked);
-      EXPECT_EQ(many.result.stop, one.result.stop);
-    }
-  }
-}
-
 TEST(RowPipeline, TbAreBitIdenticalToTheSceneApi) {
-  const std::string csv = scenes_csv(5000, 0, 11);
+  const std::string csv = scenes_csv(5000, 11);
   const auto run = run_forward_in_memory(csv, OnError::stop, 2);
   ASSERT_EQ(run.result.rows, 5000u);
   MemorySource in(csv), out(run.output);
