@@ -4,10 +4,15 @@ include(CMakePackageConfigHelpers)
 
 set(nerido_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/nerido)
 
-install(TARGETS nerido_api nerido_scene nerido_emissivity nerido_radiance
+# The library is installed whole or not at all.
+if(NOT nerido_have_retrieval)
+  install(CODE "message(FATAL_ERROR \"nerido: the library is incomplete without its retrieval: install Eigen 3.4 (Debian package libeigen3-dev) and configure again\")")
+  return()
+endif()
+install(TARGETS nerido_api nerido_retrieval nerido_scene nerido_emissivity nerido_radiance
         EXPORT neridoTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(FILES src/nerido/nerido.hpp DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nerido)
+install(FILES src/nerido/nerido.hpp src/nerido/retrieval.hpp DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nerido)
 install(FILES src/emissivity/kleinswift.hpp src/emissivity/sea_water.hpp
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nerido/emissivity)
 install(FILES src/radiance/tbvanto.hpp DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nerido/radiance)

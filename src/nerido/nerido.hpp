@@ -16,6 +16,8 @@
 #include <string>
 #include <string_view>
 
+#include "nerido/retrieval.hpp"
+
 namespace nerido {
 
 // The library's version, from the one version of the project's build.

@@ -34,6 +34,7 @@ inline double exp(double x) noexcept { return std::exp(x); }
 inline double cos(double x) noexcept { return std::cos(x); }
 inline double sin(double x) noexcept { return std::sin(x); }
 inline double sqrt(double x) noexcept { return std::sqrt(x); }
+inline double log(double x) noexcept { return std::log(x); }
 inline double atan2(double y, double x) noexcept { return std::atan2(y, x); }
 inline double pow(double base, double exponent) noexcept { return std::pow(base, exponent); }
 
@@ -41,6 +42,7 @@ double exp(float) = delete;
 double cos(float) = delete;
 double sin(float) = delete;
 double sqrt(float) = delete;
+double log(float) = delete;
 double atan2(float, float) = delete;
 double atan2(float, double) = delete;
 double atan2(double, float) = delete;
