@@ -1,12 +1,15 @@
 """nerido-batch beside the numpy anchor, in one run: the anchor's scenes per
 second in memory, the scene API's in memory on one thread, and nerido-batch
 forward file to file (1,000,000 rows of random and of flight-like scenes) on
-one thread and on the default threads, with its peak memory; then the model
-against its floor and where a row's time goes. Each measurement is repeated,
-alternating, and the medians are reported; every ratio is taken between
-measurements of the same round.
+one thread and on the default threads, with its peak memory; nerido-batch
+retrieve file to file on typical scenes (their Tb with 0.5 K of noise) on
+one thread and on the default threads; then the model against its floor and
+where a row's time goes. Each measurement is repeated, alternating, and the
+medians are reported; every ratio is taken between measurements of the same
+round.
 
-    /usr/bin/python3 bench/anchor_compare.py build [--rows 1000000] [--repeats 5]
+    /usr/bin/python3 bench/anchor_compare.py build [--rows 1000000] [--retrievals 50000]
+                                                   [--repeats 5]
 
 Needs Debian's python3 with python3-numpy, and /usr/bin/time."""
 import argparse
@@ -32,6 +35,7 @@ TARGETS = [
     ('file to file, default threads, flight-like / anchor', 'flight_default', 'anchor', 2.5),
     ('file to file, random: default threads / one thread', 'random_default', 'random_1', 1.6),
     ('file to file, flight-like: default threads / one thread', 'flight_default', 'flight_1', 1.6),
+    ('retrieve file to file: default threads / one thread', 'retrieve_default', 'retrieve_1', 1.6),
 ]
 
 
@@ -53,9 +57,9 @@ def memory_rate(build):
     return runs[0]['items_per_second']
 
 
-def file_to_file(build, source, rows, output, threads):
-    """Rows per second and peak memory (KiB) of one forward run."""
-    command = ['/usr/bin/time', '-f', '%M', str(build / 'nerido-batch'), 'forward', str(source),
+def file_to_file(build, source, rows, output, threads, subcommand='forward'):
+    """Rows per second and peak memory (KiB) of one run."""
+    command = ['/usr/bin/time', '-f', '%M', str(build / 'nerido-batch'), subcommand, str(source),
                '-o', str(output), '-q']
     if threads is not None:
         command += ['--threads', str(threads)]
@@ -67,10 +71,30 @@ def file_to_file(build, source, rows, output, threads):
     return rows / seconds, int(done.stderr.strip().splitlines()[-1])
 
 
+def retrieval_input(build, scratch, rows, make_scenes, np):
+    """Typical scenes through forward, their Tb with 0.5 K of Gaussian noise."""
+    scenes = scratch / 'typical.csv'
+    table = make_scenes.scenes(rows, 'typical', np.random.default_rng(2))
+    np.savetxt(scenes, table, fmt=['%d'] + ['%.2f'] * 5, delimiter=',',
+               header='time,sst_c,altitude_m,air_c,wind_ms,rain_mmh', comments='')
+    forward = scratch / 'typical_tb.csv'
+    subprocess.run([str(build / 'nerido-batch'), 'forward', str(scenes), '-o', str(forward), '-q'],
+                   check=True)
+    with open(forward) as f:
+        header = f.readline().strip()
+    data = np.loadtxt(forward, delimiter=',', skiprows=1)
+    data[:, 6:12] += np.random.default_rng(3).normal(0, 0.5, (rows, 6))
+    path = scratch / 'measured.csv'
+    np.savetxt(path, data, fmt=['%d'] + ['%.2f'] * 5 + ['%.3f'] * 6, delimiter=',',
+               header=header, comments='')
+    return path
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument('build', type=Path)
     parser.add_argument('--rows', type=int, default=1_000_000)
+    parser.add_argument('--retrievals', type=int, default=50_000)
     parser.add_argument('--repeats', type=int, default=5)
     parser.add_argument('--anchor', type=Path, default=ANCHOR)
     options = parser.parse_args()
@@ -87,6 +111,7 @@ def main():
             table = make_scenes.scenes(options.rows, kind, np.random.default_rng(1))
             np.savetxt(files[kind], table, fmt=['%d'] + ['%.2f'] * 5, delimiter=',',
                        header='time,sst_c,altitude_m,air_c,wind_ms,rain_mmh', comments='')
+        files['retrieve'] = retrieval_input(build, scratch, options.retrievals, make_scenes, np)
         rates = {}
         ratios = {name: [] for name, *_ in TARGETS}
         peak = {}
@@ -98,6 +123,11 @@ def main():
                     now[key], kib = file_to_file(build, files[kind], options.rows,
                                                      scratch / 'out.csv', threads)
                     peak[key] = max(peak.get(key, 0), kib)
+            for threads in (1, None):
+                key = f'retrieve_{threads or "default"}'
+                now[key], kib = file_to_file(build, files['retrieve'], options.retrievals,
+                                             scratch / 'out.csv', threads, 'retrieve')
+                peak[key] = max(peak.get(key, 0), kib)
             for key, value in now.items():
                 rates.setdefault(key, []).append(value)
             for name, measured, reference, _ in TARGETS:

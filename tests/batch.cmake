@@ -12,6 +12,14 @@ target_compile_definitions(batch_program_test PRIVATE
   NERIDO_BATCH_PROGRAM="$<TARGET_FILE:nerido-batch>")
 add_dependencies(batch_program_test nerido-batch)
 
+if(nerido_have_retrieval)
+  nerido_gtest(batch_retrieve_test batch_retrieve_test.cpp)
+  target_link_libraries(batch_retrieve_test PRIVATE nerido_batch)
+  target_compile_definitions(batch_retrieve_test PRIVATE
+    NERIDO_BATCH_PROGRAM="$<TARGET_FILE:nerido-batch>")
+  add_dependencies(batch_retrieve_test nerido-batch)
+endif()
+
 add_executable(csv_replay fuzz/csv_fuzz.cpp fuzz/replay_main.cpp)
 target_link_libraries(csv_replay PRIVATE nerido_batch nerido_test_support)
 add_test(NAME fuzz_corpus_csv COMMAND csv_replay ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/csv)

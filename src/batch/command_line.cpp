@@ -11,6 +11,9 @@
 #include "batch/progress.hpp"
 #include "batch/signals.hpp"
 #include "nerido/nerido.hpp"
+#if NERIDO_HAVE_RETRIEVAL
+#include "batch/retrieve.hpp"
+#endif
 
 namespace nerido::batch {
 namespace {
@@ -26,7 +29,8 @@ constexpr std::string_view program_footer =
     "Examples:\n"
     "  nerido-batch forward flight.csv -o flight_tb.csv\n"
     "  nerido-batch sweep --sst 28 --altitude 3000 --air 15 --wind 0:40:2 --rain 0,5,20 \\\n"
-    "      --plot sweep.png\n";
+    "      --plot sweep.png\n"
+    "  nerido-batch forward scenes.csv | nerido-batch retrieve --noise 0.5 -o retrieved.csv\n";
 
 constexpr std::string_view forward_footer =
     "Reads CSV with a header line; the columns sst_c (deg C), altitude_m (m), air_c\n"
@@ -53,6 +57,22 @@ constexpr std::string_view sweep_footer =
     "--plot draws Tb against the first option that varies, one curve per value of the\n"
     "second (at most two may vary), one panel per channel, with gnuplot (Debian package\n"
     "gnuplot-nox). Without gnuplot the CSV is still written, and the status is 1.\n";
+
+constexpr std::string_view retrieve_footer =
+    "Reads CSV with a header line; the columns tb_4.74 ... tb_7.09 (K), sst_c (deg C),\n"
+    "altitude_m (m) and air_c (deg C) are found by name (the names forward writes, so\n"
+    "forward | retrieve is a round trip). An empty Tb cell is a missing channel. Every\n"
+    "column passes through; appended are ret_wind_ms, ret_rain_mmh, ret_wind_sigma_ms,\n"
+    "ret_rain_sigma_mmh, ret_wind_rain_correlation, ret_residual_rms_k (K) and\n"
+    "ret_status (ok, at_bound, poor_fit, not_converged, invalid_input).\n"
+    "\n"
+    "A row that cannot be read (text that is not a number, too few or too many\n"
+    "fields) is a bad row, as in forward. Every row that is read is written with its\n"
+    "status, invalid_input included (empty result cells), and leaves the exit status\n"
+    "alone: the data are yours to judge.\n"
+    "\n"
+    "--plot FILE --x COLUMN draws the retrieved wind and rain with their +-1 sigma\n"
+    "band against COLUMN (best one that increases, such as a time), with gnuplot.\n";
 
 unsigned default_threads() {
   return std::clamp(std::thread::hardware_concurrency(), 1u, max_threads);
@@ -134,6 +154,41 @@ int run_command_line(int argc, const char* const* argv) {
   add_output_options(*sweep_command, sweep.out);
   sweep_command->footer(std::string(sweep_footer));
 
+#if NERIDO_HAVE_RETRIEVAL
+  RetrieveOptions retrieval;
+  retrieval.rows.out.threads = default_threads();
+  std::string retrieval_on_error = "stop";
+  CLI::App* retrieve_command = app.add_subcommand(
+      "retrieve", "Append wind speed and rain rate retrieved from six brightness temperatures");
+  retrieve_command
+      ->add_option("input", retrieval.rows.input, "Input CSV file (default or -: standard input)")
+      ->option_text("FILE");
+  retrieve_command
+      ->add_option("--on-error", retrieval_on_error, "What a bad row does: stop or mark")
+      ->check(CLI::IsMember({"stop", "mark"}))
+      ->option_text("stop|mark");
+  retrieve_command
+      ->add_option("--noise", retrieval.noise,
+                   "1 sigma of each channel's measurement (K): one value, or six (default 0.5)")
+      ->option_text("K|K,K,K,K,K,K");
+  CLI::Option* retrieve_plot =
+      retrieve_command
+          ->add_option("--plot", retrieval.plot,
+                       "Also draw wind and rain against --x into FILE.png or FILE.svg (gnuplot)")
+          ->option_text("FILE");
+  CLI::Option* retrieve_x =
+      retrieve_command->add_option("--x", retrieval.x_column, "The column to draw them against")
+          ->option_text("COLUMN");
+  retrieve_plot->needs(retrieve_x);
+  retrieve_x->needs(retrieve_plot);
+  retrieve_command
+      ->add_option("--size", retrieval.size, "Picture size in pixels (default 1200x800)")
+      ->needs(retrieve_plot)
+      ->option_text("WxH");
+  add_output_options(*retrieve_command, retrieval.rows.out);
+  retrieve_command->footer(std::string(retrieve_footer));
+#endif
+
   // CLI11 would call a misspelt subcommand a missing one.
   if (argc > 1 && argv[1][0] != '-') {
     std::string known;
@@ -167,6 +222,12 @@ int run_command_line(int argc, const char* const* argv) {
     if (forward_command->parsed()) {
       return run_rows(ForwardTransform(forward.out.format), forward, stop_requested);
     }
+#if NERIDO_HAVE_RETRIEVAL
+    if (retrieve_command->parsed()) {
+      retrieval.rows.on_error = retrieval_on_error == "mark" ? OnError::mark : OnError::stop;
+      return run_retrieve(retrieval, stop_requested);
+    }
+#endif
     return run_sweep(sweep, stop_requested);
   } catch (const UsageError& error) {
     report(error.what());

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "batch/csv.hpp"
 #include "batch/errors.hpp"
 #include "batch/files.hpp"
@@ -26,12 +28,17 @@ bool show_progress(const OutputOptions& options) {
   return !options.quiet && ::isatty(STDERR_FILENO) == 1;
 }
 
-// Writes each chunk's rows and redraws the progress line.
+// Writes each chunk's rows (and what was collected beside them) and redraws
+// the progress line.
 class OutputSink : public ChunkSink {
  public:
-  OutputSink(OutputFile& output, ProgressLine& progress) : output_(output), progress_(progress) {}
+  OutputSink(OutputFile& output, ProgressLine& progress, ScratchFile* side)
+      : output_(output), progress_(progress), side_(side) {}
   void write(const Chunk& chunk) override {
     output_.write(chunk.output);
+    if (side_ != nullptr) {
+      side_->write(chunk.side);
+    }
     rows_ += chunk.rows;
     progress_.update(chunk.input_offset, rows_);
   }
@@ -39,6 +46,7 @@ class OutputSink : public ChunkSink {
  private:
   OutputFile& output_;
   ProgressLine& progress_;
+  ScratchFile* side_;
   std::uint64_t rows_ = 0;
 };
 
@@ -70,8 +78,20 @@ int settle_output(const PipelineResult& result, OutputFile& output) {
 
 }  // namespace
 
+int draw_after_output(const PictureRequest& picture, const ScriptWriter& write_commands,
+                      const std::string& output_name) {
+  try {
+    draw_picture(picture, write_commands);
+  } catch (const DataError& error) {
+    report(std::string(error.what()) + "; the CSV was written to " + output_name);
+    return exit_data_error;
+  }
+  return exit_success;
+}
+
 int run_rows(const RowTransform& transform, const RowsOptions& options,
-             const std::atomic<bool>& stop_requested) {
+             const std::atomic<bool>& stop_requested, ScratchFile* side,
+             const std::function<int(const std::string&)>& after_output) {
   InputFile input(options.input, &stop_requested);
   RecordReader reader(input);
   RecordView header;
@@ -89,7 +109,7 @@ int run_rows(const RowTransform& transform, const RowsOptions& options,
   output.write(layout.output_header);
   CsvChunkSource source(reader, input.name());
   ProgressLine progress(show_progress(options.out), input.size());
-  OutputSink sink(output, progress);
+  OutputSink sink(output, progress, side);
   const std::string& file_name = input.name();
   const PipelineResult result = run_pipeline(
       source,
@@ -106,12 +126,16 @@ int run_rows(const RowTransform& transform, const RowsOptions& options,
   if (reader.blank_lines() > 0 && !options.out.quiet) {
     report(input.name() + ": " + count_of(reader.blank_lines(), "blank line") + " skipped");
   }
+  int status_now = exit_success;
   if (result.marked > 0) {
     report(count_of(result.marked, "bad row") + " marked in " + output.name() +
            " (first: " + result.first_mark.value_or("") + ")");
-    return exit_data_error;
+    status_now = exit_data_error;
   }
-  return exit_success;
+  if (after_output) {
+    status_now = std::max(status_now, after_output(output.name()));
+  }
+  return status_now;
 }
 
 int run_sweep(const SweepOptions& options, const std::atomic<bool>& stop_requested) {
@@ -131,7 +155,7 @@ int run_sweep(const SweepOptions& options, const std::atomic<bool>& stop_request
   output.write(sweep_header());
   GridSource source(grid);
   ProgressLine progress(show_progress(options.out), grid.size());
-  OutputSink sink(output, progress);
+  OutputSink sink(output, progress, nullptr);
   const PipelineResult result = run_pipeline(
       source, [&] { return std::make_unique<GridWorker>(grid, options.out.format); }, sink,
       PipelineOptions{options.out.threads, &stop_requested});
@@ -140,13 +164,8 @@ int run_sweep(const SweepOptions& options, const std::atomic<bool>& stop_request
   if (status != exit_success || !picture) {
     return status;
   }
-  try {
-    draw_picture(*picture, plot_commands);
-  } catch (const DataError& error) {
-    report(std::string(error.what()) + "; the CSV was written to " + output.name());
-    return exit_data_error;
-  }
-  return exit_success;
+  return draw_after_output(
+      *picture, [&](ScriptOutput& out) { out.write(plot_commands); }, output.name());
 }
 
 }  // namespace nerido::batch

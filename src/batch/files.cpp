@@ -146,4 +146,33 @@ std::string OutputFile::keep_partial() {
   return partial_;
 }
 
+ScratchFile::ScratchFile() : file_(std::tmpfile()) {
+  if (file_ == nullptr) {
+    throw DataError("cannot make a temporary file: " + system_reason());
+  }
+}
+
+ScratchFile::~ScratchFile() { std::fclose(file_); }
+
+void ScratchFile::write(std::string_view bytes) {
+  if (bytes.empty()) {
+    return;
+  }
+  const auto offset = static_cast<off_t>(size_);
+  if (::pwrite(::fileno(file_), bytes.data(), bytes.size(), offset) !=
+      static_cast<ssize_t>(bytes.size())) {
+    throw DataError("cannot write a temporary file: " + system_reason());
+  }
+  size_ += bytes.size();
+}
+
+bool ScratchFile::read_piece(std::uint64_t offset, std::string& piece) const {
+  constexpr std::size_t piece_bytes = std::size_t{64} << 10;
+  piece.resize(piece_bytes);
+  const ssize_t n =
+      ::pread(::fileno(file_), piece.data(), piece.size(), static_cast<off_t>(offset));
+  piece.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  return n > 0;
+}
+
 }  // namespace nerido::batch

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -75,6 +76,38 @@ class OutputFile {
   std::string target_;   // the file renamed into; empty when streamed
   std::string partial_;  // target_ + ".partial"; empty when streamed
   bool finished_ = false;
+};
+
+// An unnamed temporary file for what a run collects beside its output (a
+// picture's data), so that memory stays the same whatever the input size.
+// Removed when closed.
+class ScratchFile {
+ public:
+  // Throws DataError when no temporary file can be made.
+  ScratchFile();
+  ~ScratchFile();
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+
+  // Throws DataError when the bytes cannot be written.
+  void write(std::string_view bytes);
+  [[nodiscard]] std::uint64_t size() const noexcept { return size_; }
+  // Hands every byte written so far to `take`, in pieces, in order.
+  template <typename Take>
+  void read_back(Take&& take) const {
+    std::string piece;
+    for (std::uint64_t offset = 0; read_piece(offset, piece);) {
+      offset += piece.size();
+      take(std::string_view(piece));
+    }
+  }
+
+ private:
+  // The bytes from `offset` on, some of them; false at the end.
+  bool read_piece(std::uint64_t offset, std::string& piece) const;
+
+  std::FILE* file_ = nullptr;
+  std::uint64_t size_ = 0;
 };
 
 // Suffix of the file a run writes before renaming it.

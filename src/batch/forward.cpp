@@ -22,25 +22,11 @@ std::array<std::string, channel_count> make_tb_columns() {
   return names;
 }
 
-// Longest piece of a refused value quoted in a message (bytes).
-inline constexpr std::size_t excerpt_bytes = 40;
-
-// A refused value as a message shows it: in single quotes, cut short when
-// long, control characters as '?', so that the message stays one line.
-std::string excerpt(std::string_view value) {
-  std::string text = "'";
-  for (const char c : value.substr(0, excerpt_bytes)) {
-    text += static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? '?' : c;
-  }
-  text += value.size() > excerpt_bytes ? "...'" : "'";
-  return text;
-}
-
 class ForwardConverter : public RowConverter {
  public:
   explicit ForwardConverter(NumberFormat format) : format_(format) {}
-  std::optional<std::string> convert(std::span<const std::string_view> values,
-                                     std::string& out) override {
+  std::optional<std::string> convert(std::span<const std::string_view> values, std::string& out,
+                                     std::string& /*side*/) override {
     Scene scene{};
     if (auto reason = read_scene(values, scene)) {
       return reason;
@@ -76,7 +62,7 @@ std::optional<std::string> read_scene(std::span<const std::string_view> values, 
       case NumberRead::empty:
         return name + " is empty";
       case NumberRead::not_a_number:
-        return name + " = " + excerpt(values[i]) + " is not a number";
+        return not_a_number(name, values[i]);
     }
   }
   scene = Scene{numbers[0], numbers[1], numbers[2], numbers[3], numbers[4]};

@@ -57,6 +57,16 @@ NumberRead read_number(std::string_view text, float& value) noexcept {
   return NumberRead::ok;
 }
 
+std::string not_a_number(std::string_view column, std::string_view text) {
+  // Longest piece of a refused value quoted (bytes).
+  constexpr std::size_t excerpt_bytes = 40;
+  std::string reason = std::string(column) + " = '";
+  for (const char c : text.substr(0, excerpt_bytes)) {
+    reason += static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? '?' : c;
+  }
+  return reason + (text.size() > excerpt_bytes ? "...'" : "'") + " is not a number";
+}
+
 void append_number(std::string& out, float value, NumberFormat format) {
   // Room for any float in fixed notation with max_decimals decimals.
   std::array<char, 64> text{};

@@ -19,6 +19,11 @@ enum class NumberRead {
 // subnormal as a zero of its sign. `value` is set only when the answer is ok.
 NumberRead read_number(std::string_view text, float& value) noexcept;
 
+// Why a cell is refused as a number: "wind_ms = '28 C' is not a number",
+// the text quoted, cut short when long, control characters shown as '?', so
+// that the message stays one line.
+std::string not_a_number(std::string_view column, std::string_view text);
+
 // How numbers are written.
 struct NumberFormat {
   // Fixed decimals after the point, or -1 for the shortest text that reads

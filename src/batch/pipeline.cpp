@@ -296,6 +296,7 @@ void Chunk::clear() {
   input_offset = 0;
   input_stop.reset();
   output.clear();
+  side.clear();
   rows = 0;
   marked = 0;
   first_mark.reset();

@@ -38,8 +38,10 @@ struct Chunk {
   // The input cannot go on after these rows: why (FILE:LINE: reason).
   std::optional<std::string> input_stop;
 
-  // Output: complete rows, each ending with a line end.
+  // Output: complete rows, each ending with a line end ...
   std::string output;
+  // ... and what the run collects beside them, in the same order.
+  std::string side;
   std::uint64_t rows = 0;                 // rows in `output`
   std::uint64_t marked = 0;               // of them, rows marked bad
   std::optional<std::string> first_mark;  // why the first marked row is bad

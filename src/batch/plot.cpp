@@ -148,9 +148,31 @@ class PipeSignalIgnored {
   struct sigaction previous_ {};
 };
 
-// Runs gnuplot with `script` on its standard input; answers its exit status
-// (-1 when it did not exit), its messages going to `messages_fd`.
-int run_gnuplot(std::string_view script, int messages_fd, const std::string& picture) {
+// gnuplot's standard input. Once gnuplot has ended, writes do nothing: its
+// exit status says why.
+class GnuplotInput : public ScriptOutput {
+ public:
+  explicit GnuplotInput(int fd) : fd_(fd) {}
+  void write(std::string_view text) override {
+    while (open_ && !text.empty()) {
+      const ssize_t n = ::write(fd_, text.data(), text.size());
+      if (n < 0 && errno == EINTR) {
+        continue;
+      }
+      open_ = n > 0;
+      text.remove_prefix(open_ ? static_cast<std::size_t>(n) : text.size());
+    }
+  }
+
+ private:
+  int fd_;
+  bool open_ = true;
+};
+
+// Runs gnuplot with the script that `write_script` writes on its standard
+// input; answers its exit status (-1 when it did not exit), its messages
+// going to `messages_fd`.
+int run_gnuplot(const ScriptWriter& write_script, int messages_fd, const std::string& picture) {
   int pipe_fds[2];
   if (::pipe2(pipe_fds, O_CLOEXEC) != 0) {
     throw DataError("cannot draw " + picture + ": " + std::strerror(errno));
@@ -175,15 +197,13 @@ int run_gnuplot(std::string_view script, int messages_fd, const std::string& pic
   }
   {
     const PipeSignalIgnored ignored;
-    while (!script.empty()) {
-      const ssize_t n = ::write(pipe_fds[1], script.data(), script.size());
-      if (n < 0 && errno == EINTR) {
-        continue;
-      }
-      if (n <= 0) {
-        break;  // gnuplot has ended; its status says why
-      }
-      script.remove_prefix(static_cast<std::size_t>(n));
+    GnuplotInput input(pipe_fds[1]);
+    try {
+      write_script(input);
+    } catch (...) {
+      ::close(pipe_fds[1]);
+      ::waitpid(pid, nullptr, 0);
+      throw;
     }
     ::close(pipe_fds[1]);
   }
@@ -277,18 +297,43 @@ std::string sweep_plot_commands(const Grid& grid, const PictureRequest& request)
   return commands;
 }
 
-void draw_picture(const PictureRequest& request, std::string_view commands) {
+void write_retrieval_plot(ScriptOutput& out, std::string_view x_column, std::string_view title,
+                          const ScriptWriter& write_data) {
+  out.write("$retrieval << EOD\n");
+  write_data(out);
+  out.write("EOD\n");
+  std::string commands = "set grid\nset key top left\nset xlabel " + gnuplot_string(x_column) +
+                         "\nset multiplot layout 2,1 title " + gnuplot_string(title) + "\n";
+  // Panel: column of the value, column of its sigma, name, unit.
+  const std::array<std::array<std::string_view, 4>, 2> panels{
+      {{"2", "3", "wind speed", "m/s"}, {"4", "5", "rain rate", "mm/h"}}};
+  for (const auto& [value, sigma, name, unit] : panels) {
+    std::string v = "$";  // gnuplot's column references: $2, $3 ...
+    v += value;
+    std::string s = "$";
+    s += sigma;
+    commands += "set ylabel " + gnuplot_string(std::string(name) + " (" + std::string(unit) + ")") +
+                "\nplot $retrieval using 1:(" + v + " > " + s + " ? " + v + " - " + s + " : 0):(" +
+                v + " + " + s + ") with filledcurves fillstyle transparent solid 0.3 noborder " +
+                "title '±1 sigma', $retrieval using 1:" + std::string(value) +
+                " with lines linewidth 1.5 title " + gnuplot_string(name) + "\n";
+  }
+  out.write(commands + "unset multiplot\n");
+}
+
+void draw_picture(const PictureRequest& request, const ScriptWriter& write_commands) {
   // A device or a pipe is drawn into as it is, never replaced.
   struct stat status {};
   const bool in_place = ::stat(request.path.c_str(), &status) == 0 && !S_ISREG(status.st_mode);
   const std::string partial = in_place ? request.path : request.path + std::string(partial_suffix);
-  std::string script = "set encoding utf8\nset terminal ";
-  script += request.format == PictureFormat::png ? "pngcairo" : "svg";
-  script += " size " + std::to_string(request.width) + "," + std::to_string(request.height) +
-            " noenhanced font 'sans,10'\n";
-  script += "set output " + gnuplot_string(partial) + "\n";
-  script += commands;
-  script += "set output\n";
+  const ScriptWriter write_script = [&](ScriptOutput& out) {
+    out.write(std::string("set encoding utf8\nset terminal ") +
+              (request.format == PictureFormat::png ? "pngcairo" : "svg") + " size " +
+              std::to_string(request.width) + "," + std::to_string(request.height) +
+              " noenhanced font 'sans,10'\nset output " + gnuplot_string(partial) + "\n");
+    write_commands(out);
+    out.write("set output\n");
+  };
 
   std::FILE* messages = std::tmpfile();
   if (messages == nullptr) {
@@ -296,7 +341,7 @@ void draw_picture(const PictureRequest& request, std::string_view commands) {
   }
   int exit_status = -1;
   try {
-    exit_status = run_gnuplot(script, ::fileno(messages), request.path);
+    exit_status = run_gnuplot(write_script, ::fileno(messages), request.path);
   } catch (...) {
     std::fclose(messages);
     throw;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,10 +39,25 @@ std::string gnuplot_string(std::string_view text);
 // or two fields vary.
 std::string sweep_plot_commands(const Grid& grid, const PictureRequest& request);
 
-// Runs gnuplot on `commands` after the lines that select the picture's
-// format, size and file; the picture is drawn as FILE.partial and renamed to
-// FILE when gnuplot succeeds. Throws DataError naming the picture when
-// gnuplot is missing (and its Debian package) or fails (its last message).
-void draw_picture(const PictureRequest& request, std::string_view commands);
+// Where a picture's commands go: gnuplot's standard input.
+class ScriptOutput {
+ public:
+  virtual ~ScriptOutput() = default;
+  virtual void write(std::string_view text) = 0;
+};
+using ScriptWriter = std::function<void(ScriptOutput&)>;
+
+// The commands that draw retrieved wind and rain against a column, each with
+// its +-1 sigma band, in two panels. `write_data` writes the data lines
+// "x wind wind_sigma rain rain_sigma", which become gnuplot's $retrieval.
+void write_retrieval_plot(ScriptOutput& out, std::string_view x_column, std::string_view title,
+                          const ScriptWriter& write_data);
+
+// Runs gnuplot on the commands `write_commands` writes, after the lines that
+// select the picture's format, size and file; the picture is drawn as
+// FILE.partial and renamed to FILE when gnuplot succeeds (a device or a pipe
+// is drawn into as it is). Throws DataError naming the picture when gnuplot
+// is missing (and its Debian package) or fails (its last message).
+void draw_picture(const PictureRequest& request, const ScriptWriter& write_commands);
 
 }  // namespace nerido::batch

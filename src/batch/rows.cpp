@@ -95,7 +95,8 @@ CsvChunkWorker::CsvChunkWorker(const RowTransform& transform, const CsvLayout& l
       scratch_(layout.input_fields.size()),
       values_(layout.input_fields.size()) {}
 
-std::optional<std::string> CsvChunkWorker::convert(std::string_view record, std::string& out) {
+std::optional<std::string> CsvChunkWorker::convert(std::string_view record, std::string& out,
+                                                   std::string& side) {
   if (const auto error = split_fields(record, fields_)) {
     return "field " + std::to_string(error->field) + ": " + std::string(error->reason);
   }
@@ -106,7 +107,7 @@ std::optional<std::string> CsvChunkWorker::convert(std::string_view record, std:
   for (std::size_t i = 0; i < values_.size(); ++i) {
     values_[i] = field_value(fields_[layout_.input_fields[i]], scratch_[i]);
   }
-  return converter_->convert(values_, out);
+  return converter_->convert(values_, out, side);
 }
 
 void CsvChunkWorker::process(Chunk& chunk) {
@@ -115,7 +116,7 @@ void CsvChunkWorker::process(Chunk& chunk) {
     const std::string_view record(chunk.text.data() + span.offset, span.size);
     const std::size_t row_start = out.size();
     out += record;
-    std::optional<std::string> reason = convert(record, out);
+    std::optional<std::string> reason = convert(record, out, chunk.side);
     if (reason && on_error_ == OnError::stop) {
       out.resize(row_start);
       chunk.row_stop = at_line(file_name_, span.line) + *reason;

@@ -24,10 +24,11 @@ class RowConverter {
  public:
   virtual ~RowConverter() = default;
   // From the values of the input columns (in the order of inputs(), quotes
-  // undone), appends each appended cell after a comma; or answers why the
-  // row is bad, having appended nothing.
+  // undone), appends each appended cell after a comma to `out`, and anything
+  // the run collects beside the CSV (a picture's data) to `side`; or answers
+  // why the row is bad, having appended nothing.
   virtual std::optional<std::string> convert(std::span<const std::string_view> values,
-                                             std::string& out) = 0;
+                                             std::string& out, std::string& side) = 0;
 };
 
 class RowTransform {
@@ -89,7 +90,7 @@ class CsvChunkWorker : public ChunkWorker {
 
  private:
   // Appends the cells of one record; or answers why it is bad.
-  std::optional<std::string> convert(std::string_view record, std::string& out);
+  std::optional<std::string> convert(std::string_view record, std::string& out, std::string& side);
 
   const CsvLayout& layout_;
   OnError on_error_;
