@@ -272,9 +272,7 @@ TEST(CommandLine, ExitStatusesAndOneLineMessages) {
   };
   const std::vector<CommandCase> cases{
       {{}, 2, "nerido-batch: A subcommand is required (see nerido-batch --help)\n"},
-      {{"backward"},
-       2,
-       "nerido-batch: unknown subcommand 'backward': forward, sweep (see nerido-batch --help)\n"},
+      {{"backward"}, 2, "nerido-batch: unknown subcommand 'backward': forward, sweep..."},
       {{"forward", "--bogus"},
        2,
        "nerido-batch: The following argument was not expected: --bogus..."},
