@@ -2,15 +2,9 @@
 // that row; rows that are read are always written with their status; bad
 // rows, options and pictures as the other subcommands have them.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -18,12 +12,11 @@
 #include "batch/csv.hpp"
 #include "batch/errors.hpp"
 #include "batch/retrieve.hpp"
+#include "batch_program_runner.hpp"
 #include "nerido/nerido.hpp"
 
 namespace nerido::batch {
 namespace {
-
-namespace fs = std::filesystem;
 
 const std::string header = "tb_4.74,tb_5.31,tb_5.57,tb_6.02,tb_6.69,tb_7.09,sst_c,altitude_m,air_c";
 const std::string ret_header =
@@ -123,44 +116,27 @@ TEST(RetrieveOptions, NoiseIsOneValueOrSix) {
 // ---------------------------------------------------------------------------
 // The program
 
-struct Outcome {
-  int status = -1;
-  std::string out, err;
-};
-
-// Runs nerido-batch in `dir` through the shell, standard input from `input`.
-Outcome run_batch(const fs::path& dir, const std::string& args, const std::string& input) {
-  { std::ofstream(dir / ".stdin", std::ios::binary) << input; }
-  const std::string command = "cd '" + dir.string() + "' && '" NERIDO_BATCH_PROGRAM "' " + args +
-                              " <.stdin >.stdout 2>.stderr";
-  const int status = std::system(command.c_str());
-  const auto slurp = [&](const char* name) {
-    std::ifstream file(dir / name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-  };
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(".stdout"), slurp(".stderr")};
-}
-
 class RetrieveProgram : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "nerido-retrieve-test-XXXXXX").string();
-    dir_ = ::mkdtemp(pattern.data());
+  // Runs `nerido-batch ARGS` (words separated by single spaces).
+  testing::Outcome run(const std::string& args, const std::string& input = "") {
+    std::vector<std::string> words;
+    for (std::size_t start = 0, end; start <= args.size(); start = end + 1) {
+      end = std::min(args.find(' ', start), args.size());
+      words.push_back(args.substr(start, end - start));
+    }
+    return testing::run_batch(dir_, words, input);
   }
-  void TearDown() override { fs::remove_all(dir_); }
-  Outcome run(const std::string& args, const std::string& input = "") {
-    return run_batch(dir_, args, input);
-  }
-  fs::path dir_;
+  testing::TempDir dir_;
 };
 
 TEST_F(RetrieveProgram, ForwardThenRetrieveIsARoundTrip) {
   const std::string scenes =
       "time,sst_c,altitude_m,air_c,wind_ms,rain_mmh\n"
       "1,28,3000,15,10,5\n2,20,500,18,25,0\n3,28,12000,-30,15,10\n";
-  const Outcome forward = run("forward", scenes);
+  const testing::Outcome forward = run("forward", scenes);
   ASSERT_EQ(forward.status, 0) << forward.err;
-  const Outcome r = run("retrieve --decimals 3 --threads 2", forward.out);
+  const testing::Outcome r = run("retrieve --decimals 3 --threads 2", forward.out);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   const std::vector<std::string> ends{",10.000,5.000,", ",25.000,0.000,", ",15.000,10.000,"};
@@ -187,8 +163,7 @@ TEST_F(RetrieveProgram, StatusesAndMessages) {
       // Rows that are read never change the status, whatever theirs.
       {"retrieve", header + "\n" + row + worked_tb + ",50,3000,15\n", 0, ""},
       {"retrieve", header + "\n" + row + "1,2,3,4,5,6,28,3000,15\n", 0, ""},
-      {"retrieve", header + "\n" + row + x_row, 1,
-       "<stdin>:3: tb_4.74 = 'x' is not a number\n"},
+      {"retrieve", header + "\n" + row + x_row, 1, "<stdin>:3: tb_4.74 = 'x' is not a number\n"},
       {"retrieve", header + "\n" + row + row.substr(10), 1,
        "<stdin>:3: 8 fields, the header has 9\n"},
       {"retrieve --on-error mark", header + "\n" + x_row, 1,
@@ -211,7 +186,7 @@ TEST_F(RetrieveProgram, StatusesAndMessages) {
        "was written to standard output\n"},
   };
   for (const Case& c : cases) {
-    const Outcome r = run(c.args, c.input);
+    const testing::Outcome r = run(c.args, c.input);
     EXPECT_EQ(r.status, c.status) << c.args << "\n" << c.input;
     EXPECT_EQ(r.err, c.err) << c.args << "\n" << c.input;
     if (c.status == 0) {
@@ -230,17 +205,16 @@ TEST_F(RetrieveProgram, SameBytesOnOneAndTwoThreadsAndAPicture) {
     scenes += std::to_string(i) + ",27,3000,14," + std::to_string(tenths(random) / 10.0) + "," +
               std::to_string(tenths(random) / 20.0) + "\n";
   }
-  const Outcome forward = run("forward -o tb.csv", scenes);
+  const testing::Outcome forward = run("forward -o tb.csv", scenes);
   ASSERT_EQ(forward.status, 0) << forward.err;
-  const Outcome one = run("retrieve tb.csv --threads 1");
-  const Outcome two = run("retrieve tb.csv --threads 2 --plot p.png --x time --size 500x300");
+  const testing::Outcome one = run("retrieve tb.csv --threads 1");
+  const testing::Outcome two =
+      run("retrieve tb.csv --threads 2 --plot p.png --x time --size 500x300");
   ASSERT_EQ(one.status, 0) << one.err;
   ASSERT_EQ(two.status, 0) << two.err;
   EXPECT_TRUE(one.out == two.out);
   EXPECT_EQ(std::count(one.out.begin(), one.out.end(), '\n'), 601);
-  std::ifstream png(dir_ / "p.png", std::ios::binary);
-  std::string bytes(24, '\0');
-  png.read(bytes.data(), 24);
+  const std::string bytes = testing::read_file(dir_ / "p.png").substr(0, 24);
   EXPECT_EQ(bytes.substr(1, 3), "PNG");
   EXPECT_EQ(bytes.substr(16, 8), std::string("\0\0\x01\xf4\0\0\x01\x2c", 8));  // 500 x 300
 }
