@@ -315,28 +315,6 @@ TEST(SweepAxis, RefusalsNameTheOption) {
   }
 }
 
-TEST(SweepGrid, RainVariesFastestAndSstSlowest) {
-  const Grid grid({Axis::parse("--sst", "20,28", SceneField::sst_c),
-                   Axis::parse("--altitude", "3000", SceneField::altitude_m),
-                   Axis::parse("--air", "15", SceneField::air_c),
-                   Axis::parse("--wind", "0:10:5", SceneField::wind_ms),
-                   Axis::parse("--rain", "0,5", SceneField::rain_mmh)});
-  ASSERT_EQ(grid.size(), 12u);
-  EXPECT_EQ(grid.varying(), (std::vector<SceneField>{SceneField::sst_c, SceneField::wind_ms,
-                                                     SceneField::rain_mmh}));
-  std::vector<std::array<float, 3>> seen;
-  for (std::uint64_t point = 0; point < grid.size(); ++point) {
-    const Scene s = grid.scene(point);
-    EXPECT_EQ(s.altitude_m, 3000.0f);
-    EXPECT_EQ(s.air_c, 15.0f);
-    seen.push_back({s.sst_c, s.wind_ms, s.rain_mmh});
-  }
-  const std::vector<std::array<float, 3>> expected{
-      {20, 0, 0}, {20, 0, 5}, {20, 5, 0}, {20, 5, 5}, {20, 10, 0}, {20, 10, 5},
-      {28, 0, 0}, {28, 0, 5}, {28, 5, 0}, {28, 5, 5}, {28, 10, 0}, {28, 10, 5}};
-  EXPECT_EQ(seen, expected);
-}
-
 // ---------------------------------------------------------------------------
 // Rows through the pipeline
 
