@@ -93,6 +93,16 @@ void add_output_options(CLI::App& command, OutputOptions& options) {
   command.add_flag("-q,--quiet", options.quiet, "No progress line, no note of skipped blank lines");
 }
 
+// Options of a subcommand that reads CSV rows.
+void add_rows_options(CLI::App& command, RowsOptions& options, std::string& on_error) {
+  command.add_option("input", options.input, "Input CSV file (default or -: standard input)")
+      ->option_text("FILE");
+  command.add_option("--on-error", on_error, "What a bad row does: stop or mark")
+      ->check(CLI::IsMember({"stop", "mark"}))
+      ->option_text("stop|mark");
+  add_output_options(command, options.out);
+}
+
 // CLI11's message for a parse error, as one line.
 std::string one_line(std::string text) {
   std::replace(text.begin(), text.end(), '\n', ' ');
@@ -117,13 +127,7 @@ int run_command_line(int argc, const char* const* argv) {
   std::string on_error = "stop";
   CLI::App* forward_command = app.add_subcommand(
       "forward", "Append the six brightness temperatures to a CSV file of scenes");
-  forward_command
-      ->add_option("input", forward.input, "Input CSV file (default or -: standard input)")
-      ->option_text("FILE");
-  forward_command->add_option("--on-error", on_error, "What a bad row does: stop or mark")
-      ->check(CLI::IsMember({"stop", "mark"}))
-      ->option_text("stop|mark");
-  add_output_options(*forward_command, forward.out);
+  add_rows_options(*forward_command, forward, on_error);
   forward_command->footer(std::string(forward_footer));
 
   SweepOptions sweep;
@@ -160,13 +164,7 @@ int run_command_line(int argc, const char* const* argv) {
   std::string retrieval_on_error = "stop";
   CLI::App* retrieve_command = app.add_subcommand(
       "retrieve", "Append wind speed and rain rate retrieved from six brightness temperatures");
-  retrieve_command
-      ->add_option("input", retrieval.rows.input, "Input CSV file (default or -: standard input)")
-      ->option_text("FILE");
-  retrieve_command
-      ->add_option("--on-error", retrieval_on_error, "What a bad row does: stop or mark")
-      ->check(CLI::IsMember({"stop", "mark"}))
-      ->option_text("stop|mark");
+  add_rows_options(*retrieve_command, retrieval.rows, retrieval_on_error);
   retrieve_command
       ->add_option("--noise", retrieval.noise,
                    "1 sigma of each channel's measurement (K): one value, or six (default 0.5)")
@@ -185,7 +183,6 @@ int run_command_line(int argc, const char* const* argv) {
       ->add_option("--size", retrieval.size, "Picture size in pixels (default 1200x800)")
       ->needs(retrieve_plot)
       ->option_text("WxH");
-  add_output_options(*retrieve_command, retrieval.rows.out);
   retrieve_command->footer(std::string(retrieve_footer));
 #endif
 
