@@ -1,0 +1,37 @@
+"""Argument handling shared by the functions of the package: numbers only,
+float32 values (the values the model computes with), numpy broadcasting
+with the fields named in its errors, contiguous copies for the C++ loops."""
+
+import numpy as np
+
+# Array kinds accepted as numbers: signed and unsigned integers, floats.
+# Booleans, complex numbers, strings, dates and Python objects are refused.
+_NUMERIC_KINDS = "iuf"
+
+
+def as_float32(name, value):
+    """`value` as a float32 array; TypeError unless it holds real numbers."""
+    array = np.asarray(value)
+    if array.dtype.kind not in _NUMERIC_KINDS:
+        raise TypeError(f"{name} must hold real numbers, not {array.dtype} values")
+    # Values beyond the float32 range become infinities, which the range
+    # checks then report; that is not worth a numpy warning as well.
+    with np.errstate(over="ignore"):
+        return array.astype(np.float32, copy=False)
+
+
+def broadcast_shape(named_shapes):
+    """The common shape of (name, shape) pairs; ValueError naming them if none."""
+    try:
+        return np.broadcast_shapes(*(shape for _, shape in named_shapes))
+    except ValueError:
+        listed = ", ".join(f"{name} {shape}" for name, shape in named_shapes)
+        raise ValueError(f"the shapes do not broadcast together: {listed}") from None
+
+
+def contiguous_copy(array, shape):
+    """A C-contiguous float32 copy of `array` broadcast to `shape`, flattened.
+
+    Always a copy: the C++ loop reads it without the interpreter lock, so no
+    other Python thread may hold a reference to it."""
+    return np.array(np.broadcast_to(array, shape), dtype=np.float32, order="C").reshape(-1)

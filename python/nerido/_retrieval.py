@@ -1,0 +1,87 @@
+"""The wind and rain retrieval over numpy arrays."""
+
+import enum
+from typing import NamedTuple
+
+import numpy as np
+
+from nerido import _core
+from nerido._arrays import as_float32, broadcast_shape, contiguous_copy
+
+_CHANNELS = len(_core.channels_ghz)
+
+
+class RetrievalStatus(enum.IntEnum):
+    """How a retrieval ended; the values of the `status` arrays."""
+
+    ok = 0  # converged inside the bounds, residual consistent with the noise
+    at_bound = 1  # the best fit lies at wind or rain 0 or at 150
+    poor_fit = 2  # residual RMS above 3 x the noise: the scene does not fit the model
+    not_converged = 3  # the iteration limit was reached
+    invalid_input = 4  # SST, altitude or air temperature out of range, or fewer than 3 channels
+
+
+class Retrieval(NamedTuple):
+    """Retrieved values, one array each, of the broadcast shape of the inputs."""
+
+    wind_ms: np.ndarray  # wind speed (m/s), 0 to 150
+    rain_mmh: np.ndarray  # rain rate (mm/h), 0 to 150
+    wind_sigma_ms: np.ndarray  # 1 sigma of the wind speed (m/s)
+    rain_sigma_mmh: np.ndarray  # 1 sigma of the rain rate (mm/h)
+    wind_rain_correlation: np.ndarray  # correlation of the two errors, -1 to 1
+    residual_rms_k: np.ndarray  # RMS of the measured minus modelled Tb (K)
+    status: np.ndarray  # int8, values of RetrievalStatus
+
+
+def _noise_per_channel(noise_k):
+    """noise_k as six positive finite float32 values (one number for all six)."""
+    noise = as_float32("noise_k", noise_k)
+    try:
+        noise = np.broadcast_to(noise, (_CHANNELS,))
+    except ValueError:
+        raise ValueError(
+            f"noise_k must be one number or {_CHANNELS} numbers, not shape {noise.shape}"
+        ) from None
+    if not (np.all(np.isfinite(noise)) and np.all(noise > 0)):
+        raise ValueError(f"noise_k must be positive and finite (K), not {noise.tolist()}")
+    return [float(value) for value in noise]
+
+
+def retrieve(tb_k, sst_c, altitude_m, air_c, noise_k=0.5):
+    """Wind speed and rain rate that best explain measured brightness temperatures.
+
+    Parameters:
+        tb_k        measured brightness temperatures (K), shape (..., 6) in the
+                    order of `channels_ghz`; NaN marks a missing channel
+        sst_c       sea-surface temperature (degrees Celsius), -2 to 45
+        altitude_m  radar altitude (m), above 0 and up to 16000
+        air_c       flight-level air temperature (degrees Celsius), -70 to 45
+        noise_k     1-sigma noise of the channels (K): one number or six
+
+    sst_c, altitude_m and air_c broadcast against tb_k[..., 0]. Every element
+    gets a status (see RetrievalStatus). An element with an SST, altitude or
+    air temperature out of range (NaN included), an infinite Tb or fewer
+    than three channels has status invalid_input and NaN in the other
+    fields: no exception. Non-numeric input raises TypeError; a tb_k without
+    a last axis of six, shapes that do not broadcast or a noise_k that is
+    not positive and finite raise ValueError.
+    Returns a Retrieval of arrays of the broadcast shape.
+    """
+    if not _core.has_retrieval:
+        raise NotImplementedError("this build of nerido was compiled without the retrieval")
+    tb = as_float32("tb_k", tb_k)
+    if tb.ndim == 0 or tb.shape[-1] != _CHANNELS:
+        raise ValueError(f"tb_k must have shape (..., {_CHANNELS}), not {tb.shape}")
+    noise = _noise_per_channel(noise_k)
+    named = {
+        "sst_c": as_float32("sst_c", sst_c),
+        "altitude_m": as_float32("altitude_m", altitude_m),
+        "air_c": as_float32("air_c", air_c),
+    }
+    shape = broadcast_shape(
+        [("tb_k[..., 0]", tb.shape[:-1])] + [(name, array.shape) for name, array in named.items()]
+    )
+    flat_tb = contiguous_copy(tb, shape + (_CHANNELS,))
+    flat = [contiguous_copy(array, shape) for array in named.values()]
+    fields = _core.retrieval_loop(flat_tb, *flat, noise)
+    return Retrieval(*(field.reshape(shape) for field in fields))

@@ -1,0 +1,62 @@
+"""The forward model over numpy arrays."""
+
+import numpy as np
+
+from nerido import _core
+from nerido._arrays import as_float32, broadcast_shape, contiguous_copy
+
+# The channels' frequencies (GHz), in the order of the last axis of every result.
+channels_ghz = np.array(_core.channels_ghz, dtype=np.float32)
+channels_ghz.flags.writeable = False
+
+_ERROR_MODES = ("raise", "nan")
+
+
+def brightness_temperatures(sst_c, altitude_m, air_c, wind_ms, rain_mmh, *, errors="raise"):
+    """Brightness temperatures (K) of the six channels for every scene.
+
+    Parameters (numbers or arrays of any shapes that broadcast together):
+        sst_c       sea-surface temperature (degrees Celsius), -2 to 45
+        altitude_m  radar altitude (m), above 0 and up to 16000
+        air_c       flight-level air temperature (degrees Celsius), -70 to 45
+        wind_ms     surface wind speed (m/s), 0 to 150
+        rain_mmh    rain rate (mm/h), 0 to 150
+        errors      "raise" (default): a value outside its range, NaN or an
+                    infinity raises ValueError naming the field, the value,
+                    the first bad element's index and the range;
+                    "nan": such elements get six NaNs, the rest is computed.
+
+    The values are converted to float32 first, and the ranges are checked on
+    those float32 values. Returns a float32 array of shape
+    broadcast_shape + (6,), in the order of `channels_ghz`, bit for bit the
+    values of the C++ nerido::brightness_temperatures. Non-numeric input
+    raises TypeError.
+
+    >>> brightness_temperatures(28, 3000, 15, 10, 5).round(2)
+    array([118.98, 120.67, 121.45, 122.82, 124.98, 126.35], dtype=float32)
+    """
+    if errors not in _ERROR_MODES:
+        raise ValueError(f"errors must be one of {_ERROR_MODES}, not {errors!r}")
+    named = {
+        "sst_c": as_float32("sst_c", sst_c),
+        "altitude_m": as_float32("altitude_m", altitude_m),
+        "air_c": as_float32("air_c", air_c),
+        "wind_ms": as_float32("wind_ms", wind_ms),
+        "rain_mmh": as_float32("rain_mmh", rain_mmh),
+    }
+    shape = broadcast_shape([(name, array.shape) for name, array in named.items()])
+    flat = [contiguous_copy(array, shape) for array in named.values()]
+    out = np.empty(shape + (len(channels_ghz),), dtype=np.float32)
+    first_bad = _core.scene_loop(*flat, out, errors == "raise")
+    if first_bad >= 0:
+        raise ValueError(_scene_error_text(flat, first_bad, shape))
+    return out
+
+
+def _scene_error_text(flat, index, shape):
+    """Why the element at flat `index` was refused, with its index in `shape`."""
+    _, reason = _core.scene_error(*(float(values[index]) for values in flat))
+    if not shape:
+        return reason
+    where = tuple(int(i) for i in np.unravel_index(index, shape))
+    return f"{reason} (first bad element at index {where} of broadcast shape {shape})"

@@ -1,0 +1,217 @@
+// nerido._core: the compiled half of the Python package. Each function is one
+// loop over contiguous float32 arrays that the Python layer has already
+// broadcast, validated for type and copied; the loop runs with the
+// interpreter lock released and touches nothing but its own arguments, so
+// several threads may run it at once.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "nerido/nerido.hpp"
+#if NERIDO_HAVE_RETRIEVAL
+#include "nerido/retrieval.hpp"
+#endif
+
+namespace py = pybind11;
+
+namespace {
+
+// A read-only input: exactly float32 and C-contiguous (never converted here).
+using Floats = py::array_t<float, py::array::c_style>;
+
+inline constexpr std::size_t field_count = 5;
+inline constexpr float quiet_nan = std::numeric_limits<float>::quiet_NaN();
+
+// Element count of an array, checked against the count the loop expects.
+std::size_t checked_size(const Floats& array, std::size_t expected, const char* name) {
+  const auto size = static_cast<std::size_t>(array.size());
+  if (size != expected) {
+    throw py::value_error(std::string{"nerido._core: "} + name + " has " + std::to_string(size) +
+                          " elements, expected " + std::to_string(expected));
+  }
+  return size;
+}
+
+// The index (in declaration order) of the first field of `scene` outside its
+// range, or -1 for a valid scene. Allocates nothing.
+int first_bad_field(const nerido::Scene& scene) noexcept {
+  const std::array<float, field_count> values{scene.sst_c, scene.altitude_m, scene.air_c,
+                                              scene.wind_ms, scene.rain_mmh};
+  for (std::size_t i = 0; i < field_count; ++i) {
+    if (!nerido::in_range(static_cast<nerido::SceneField>(i), values[i])) {
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
+
+// Calm-sea emissivities, recomputed only when the SST's bits change from one
+// scene to the next (a field of constant SST costs a sixth as much).
+class EmissivityCache {
+ public:
+  const std::array<float, nerido::channel_count>& at(float sst_c) noexcept {
+    const auto bits = std::bit_cast<std::uint32_t>(sst_c);
+    if (!filled_ || bits != sst_bits_) {
+      emissivities_ = nerido::emissivities(sst_c);
+      sst_bits_ = bits;
+      filled_ = true;
+    }
+    return emissivities_;
+  }
+
+ private:
+  std::array<float, nerido::channel_count> emissivities_{};
+  std::uint32_t sst_bits_ = 0;
+  bool filled_ = false;
+};
+
+// Six brightness temperatures per scene into `out` (n x 6). An invalid scene
+// either stops the loop (its index is returned) or gets six NaNs. Returns -1
+// when the loop ran to the end.
+std::ptrdiff_t scene_loop(const Floats& sst_c, const Floats& altitude_m, const Floats& air_c,
+                          const Floats& wind_ms, const Floats& rain_mmh,
+                          py::array_t<float, py::array::c_style> out, bool stop_at_invalid) {
+  const auto n = static_cast<std::size_t>(sst_c.size());
+  checked_size(altitude_m, n, "altitude_m");
+  checked_size(air_c, n, "air_c");
+  checked_size(wind_ms, n, "wind_ms");
+  checked_size(rain_mmh, n, "rain_mmh");
+  if (static_cast<std::size_t>(out.size()) != n * nerido::channel_count) {
+    throw py::value_error("nerido._core: the output must hold six values per scene");
+  }
+  const float* sst = sst_c.data();
+  const float* altitude = altitude_m.data();
+  const float* air = air_c.data();
+  const float* wind = wind_ms.data();
+  const float* rain = rain_mmh.data();
+  float* tb = out.mutable_data();
+
+  py::gil_scoped_release unlocked;
+  EmissivityCache cache;
+  for (std::size_t i = 0; i < n; ++i) {
+    const nerido::Scene scene{sst[i], altitude[i], air[i], wind[i], rain[i]};
+    float* row = tb + i * nerido::channel_count;
+    if (first_bad_field(scene) >= 0) {
+      if (stop_at_invalid) {
+        return static_cast<std::ptrdiff_t>(i);
+      }
+      std::fill(row, row + nerido::channel_count, quiet_nan);
+      continue;
+    }
+    const auto values = nerido::brightness_temperatures(scene, cache.at(scene.sst_c));
+    std::copy(values.begin(), values.end(), row);
+  }
+  return -1;
+}
+
+// The first invalid field of one scene and why: (field name, message), or None.
+py::object scene_error(float sst_c, float altitude_m, float air_c, float wind_ms,
+                       float rain_mmh) {
+  const auto error = nerido::check_scene({sst_c, altitude_m, air_c, wind_ms, rain_mmh});
+  if (!error) {
+    return py::none();
+  }
+  return py::make_tuple(std::string{nerido::field_range(error->field).name}, error->message);
+}
+
+#if NERIDO_HAVE_RETRIEVAL
+inline constexpr std::size_t retrieval_float_count = 6;
+
+// One retrieval per element: tb_k is n x 6 (NaN = missing channel); returns
+// the six float fields of the Retrieval and its status, each an array of n.
+py::tuple retrieval_loop(const Floats& tb_k, const Floats& sst_c, const Floats& altitude_m,
+                         const Floats& air_c, const std::array<float, 6>& noise_k) {
+  const auto n = static_cast<std::size_t>(sst_c.size());
+  checked_size(altitude_m, n, "altitude_m");
+  checked_size(air_c, n, "air_c");
+  if (static_cast<std::size_t>(tb_k.size()) != n * nerido::channel_count) {
+    throw py::value_error("nerido._core: tb_k must hold six values per observation");
+  }
+  const auto count = static_cast<py::ssize_t>(n);
+  std::vector<py::array_t<float>> fields;
+  std::vector<float*> field_data;
+  for (std::size_t k = 0; k < retrieval_float_count; ++k) {
+    fields.emplace_back(count);
+    field_data.push_back(fields.back().mutable_data());
+  }
+  py::array_t<std::int8_t> status(count);
+  std::int8_t* status_data = status.mutable_data();
+  const float* tb = tb_k.data();
+  const float* sst = sst_c.data();
+  const float* altitude = altitude_m.data();
+  const float* air = air_c.data();
+  nerido::RetrievalOptions options;
+  options.noise_k = noise_k;
+  {
+    py::gil_scoped_release unlocked;
+    for (std::size_t i = 0; i < n; ++i) {
+      nerido::Observation observation{{}, sst[i], altitude[i], air[i]};
+      std::copy(tb + i * nerido::channel_count, tb + (i + 1) * nerido::channel_count,
+                observation.tb_k.begin());
+      const nerido::Retrieval r = nerido::retrieve(observation, options);
+      const std::array<float, retrieval_float_count> values{
+          r.wind_ms,          r.rain_mmh, r.wind_sigma_ms, r.rain_sigma_mmh, r.wind_rain_correlation,
+          r.residual_rms_k};
+      for (std::size_t k = 0; k < retrieval_float_count; ++k) {
+        field_data[k][i] = values[k];
+      }
+      status_data[i] = static_cast<std::int8_t>(r.status);
+    }
+  }
+  py::tuple result(retrieval_float_count + 1);
+  for (std::size_t k = 0; k < retrieval_float_count; ++k) {
+    result[k] = fields[k];
+  }
+  result[retrieval_float_count] = status;
+  return result;
+}
+
+std::vector<std::string> retrieval_status_names() {
+  std::vector<std::string> names;
+  for (auto s = nerido::RetrievalStatus::ok; s <= nerido::RetrievalStatus::invalid_input;
+       s = static_cast<nerido::RetrievalStatus>(static_cast<int>(s) + 1)) {
+    names.emplace_back(nerido::status_name(s));
+  }
+  return names;
+}
+#endif
+
+}  // namespace
+
+PYBIND11_MODULE(_core, m) {
+  m.doc() = "Compiled loops of the nerido package; use the functions of `nerido` instead.";
+  m.attr("version") = std::string{nerido::version.text};
+  m.attr("channels_ghz") =
+      std::vector<float>(nerido::channels_ghz.begin(), nerido::channels_ghz.end());
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < field_count; ++i) {
+    names.emplace_back(nerido::field_range(static_cast<nerido::SceneField>(i)).name);
+  }
+  m.attr("field_names") = names;
+
+  m.def("scene_loop", &scene_loop, py::arg("sst_c").noconvert(), py::arg("altitude_m").noconvert(),
+        py::arg("air_c").noconvert(), py::arg("wind_ms").noconvert(),
+        py::arg("rain_mmh").noconvert(), py::arg("out").noconvert(), py::arg("stop_at_invalid"));
+  m.def("scene_error", &scene_error);
+
+#if NERIDO_HAVE_RETRIEVAL
+  m.attr("has_retrieval") = true;
+  m.attr("retrieval_status_names") = retrieval_status_names();
+  m.def("retrieval_loop", &retrieval_loop, py::arg("tb_k").noconvert(),
+        py::arg("sst_c").noconvert(), py::arg("altitude_m").noconvert(),
+        py::arg("air_c").noconvert(), py::arg("noise_k"));
+#else
+  m.attr("has_retrieval") = false;
+#endif
+}

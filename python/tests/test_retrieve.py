@@ -1,0 +1,180 @@
+"""nerido.retrieve: round trips through the forward model, the statuses,
+broadcasting, refusals and threads."""
+
+from concurrent.futures import ThreadPoolExecutor
+
+import numpy as np
+import pytest
+
+import nerido
+
+Status = nerido.RetrievalStatus
+GEOMETRY = dict(sst_c=28.0, altitude_m=3000.0, air_c=15.0)
+
+
+pytestmark = pytest.mark.skipif(not nerido._core.has_retrieval, reason="built without the retrieval")
+
+
+def forward(wind_ms, rain_mmh, **geometry):
+    return nerido.brightness_temperatures(**{**GEOMETRY, **geometry}, wind_ms=wind_ms, rain_mmh=rain_mmh)
+
+
+def test_status_names_match_the_library():
+    assert [status.name for status in Status] == nerido._core.retrieval_status_names
+    assert [int(status) for status in Status] == list(range(len(Status)))
+
+
+@pytest.mark.parametrize(
+    "wind_ms, rain_mmh, geometry",
+    [
+        (10.0, 5.0, {}),
+        (35.0, 20.0, {}),
+        (5.0, 1.0, dict(sst_c=5.0, altitude_m=500.0, air_c=0.0)),
+        (60.0, 40.0, dict(sst_c=30.0, altitude_m=12000.0, air_c=-40.0)),
+    ],
+)
+def test_noiseless_round_trip(wind_ms, rain_mmh, geometry):
+    result = nerido.retrieve(forward(wind_ms, rain_mmh, **geometry), **{**GEOMETRY, **geometry})
+    assert result.status == Status.ok
+    assert result.wind_ms == pytest.approx(wind_ms, abs=0.05)
+    assert result.rain_mmh == pytest.approx(rain_mmh, abs=0.05)
+    assert result.residual_rms_k < 0.05
+    assert result.wind_sigma_ms > 0 and result.rain_sigma_mmh > 0
+    assert -1 <= result.wind_rain_correlation <= 1
+
+
+# Retrieval.PinnedResults of the library's tests (tests/retrieval_test.cpp):
+# truth (sst_c, altitude_m, air_c, wind_ms, rain_mmh), K added to each
+# channel, a missing channel, then the exact results and the status.
+PINNED = [
+    ((28, 3000, 7.5, 15, 5), (0.31, -0.42, 0.12, 0.55, -0.08, 0.27), None,
+     "0x1.e126e2p+3 0x1.47d764p+2 0x1.ba2db2p-1 0x1.79b00ep-1 -0x1.e4f426p-1 0x1.3a7b52p-2", Status.ok),
+    ((15, 12000, -64, 40, 70), (-0.6, 0.2, 0.05, -0.33, 0.48, 0.1), None,
+     "0x1.3c7dbep+5 0x1.1c6eecp+6 0x1.c75892p-2 0x1.1973fep+0 -0x1.dca91ap-1 0x1.25eddp-2", Status.ok),
+    ((5, 500, 1, 8, 0), (0.1, -0.2, 0.3, -0.4, 0.5, -0.6), None,
+     "0x1.f7426p+2 0x0p+0 0x1.14267ap+1 0x1.bcb7e4p+1 -0x1.f18066p-1 0x1.8ac832p-2", Status.at_bound),
+    ((22, 1500, 10, 2, 1), (0.44, 0.21, -0.35, 0.12, -0.5, 0.03), 3,
+     "0x1.852442p+1 0x0p+0 0x1.0f367ap+1 0x1.387474p+1 -0x1.eaee2p-1 0x1.31f1fcp-2", Status.at_bound),
+    ((30, 6000, -10, 65, 25), (-0.2, -0.1, 0, 0.1, 0.2, 0.3), 0,
+     "0x1.02bc76p+6 0x1.9e55b6p+4 0x1.4255eep-1 0x1.6ef69p+0 -0x1.f28c54p-1 0x1.7096e2p-6", Status.ok),
+]
+
+
+def test_pinned_retrievals_bit_for_bit():
+    truth = np.array([case[0] for case in PINNED], dtype=np.float32)
+    tb = nerido.brightness_temperatures(*truth.T) + np.array([case[1] for case in PINNED], np.float32)
+    for row, case in enumerate(PINNED):
+        if case[2] is not None:
+            tb[row, case[2]] = np.nan
+    result = nerido.retrieve(tb, *truth.T[:3])
+    for row, (_, _, _, expected, status) in enumerate(PINNED):
+        values = [float.fromhex(word) for word in expected.split()]
+        assert [float(field[row]) for field in result[:-1]] == values, f"case {row}"
+        assert result.status[row] == status
+
+
+@pytest.mark.parametrize(
+    "change, missing, infinite",
+    [
+        (dict(sst_c=46.0), [], []),
+        (dict(sst_c=np.nan), [], []),
+        (dict(altitude_m=0.0), [], []),
+        (dict(altitude_m=np.inf), [], []),
+        (dict(air_c=-71.0), [], []),
+        ({}, [0, 1, 2, 3], []),  # two channels left
+        ({}, [0, 1, 2, 3, 4, 5], []),
+        ({}, [], [5]),  # an infinity is not a measurement
+    ],
+)
+def test_invalid_input_is_a_status_not_an_exception(change, missing, infinite):
+    tb = forward(10.0, 5.0)
+    tb[missing] = np.nan
+    tb[infinite] = np.inf
+    result = nerido.retrieve(tb, **{**GEOMETRY, **change})
+    assert result.status == Status.invalid_input
+    assert all(np.isnan(field) for field in result[:-1])
+
+
+def test_three_channels_are_enough():
+    tb = forward(20.0, 10.0)
+    tb[[0, 2, 4]] = np.nan
+    result = nerido.retrieve(tb, **GEOMETRY)
+    assert result.status == Status.ok
+    assert result.wind_ms == pytest.approx(20.0, abs=0.1)
+
+
+def test_calm_dry_sea_lies_at_the_bound():
+    assert nerido.retrieve(forward(0.0, 0.0), **GEOMETRY).status == Status.at_bound
+
+
+def test_temperatures_no_wind_and_rain_explain_fit_poorly():
+    tb = forward(10.0, 5.0)
+    tb[::2] += 30.0  # a channel pattern the model cannot make
+    assert nerido.retrieve(tb, **GEOMETRY).status == Status.poor_fit
+
+
+def test_one_status_per_element_in_a_mixed_batch():
+    tb = np.stack([forward(10.0, 5.0), forward(10.0, 5.0), forward(0.0, 0.0)])
+    result = nerido.retrieve(tb, [28.0, 50.0, 28.0], 3000, 15)
+    assert result.status.dtype == np.int8
+    assert [Status(s) for s in result.status] == [Status.ok, Status.invalid_input, Status.at_bound]
+
+
+def test_broadcasting_against_the_first_channel():
+    rng = np.random.default_rng(5)
+    wind = rng.uniform(2, 40, (2, 3))
+    rain = rng.uniform(0.5, 30, (2, 3))
+    sst = np.array([20.0, 25.0, 28.0])
+    tb = nerido.brightness_temperatures(sst, 3000, 15, wind, rain)
+    result = nerido.retrieve(tb, sst, 3000, [[15.0], [15.0]])
+    assert result._fields == (
+        "wind_ms", "rain_mmh", "wind_sigma_ms", "rain_sigma_mmh", "wind_rain_correlation",
+        "residual_rms_k", "status")
+    for field in result:
+        assert field.shape == (2, 3)
+    for index in np.ndindex(2, 3):
+        one = nerido.retrieve(tb[index], sst[index[1]], 3000, 15)
+        for batch_value, one_value in zip(result, one):
+            assert batch_value[index].tobytes() == np.asarray(one_value).tobytes()
+
+
+def test_noise_per_channel():
+    tb = forward(15.0, 8.0) + np.float32(0.3)
+    same = nerido.retrieve(tb, **GEOMETRY, noise_k=[0.5] * 6)
+    default = nerido.retrieve(tb, **GEOMETRY)
+    assert all(a.tobytes() == b.tobytes() for a, b in zip(same, default))
+    noisier = nerido.retrieve(tb, **GEOMETRY, noise_k=2.0)
+    assert noisier.wind_sigma_ms > default.wind_sigma_ms
+
+
+@pytest.mark.parametrize(
+    "arguments, error, message",
+    [
+        (dict(tb_k=np.zeros(5)), ValueError, r"tb_k must have shape \(\.\.\., 6\)"),
+        (dict(tb_k=280.0), ValueError, r"tb_k must have shape"),
+        (dict(noise_k=0.0), ValueError, "noise_k must be positive"),
+        (dict(noise_k=np.nan), ValueError, "noise_k must be positive"),
+        (dict(noise_k=[0.5, 0.5]), ValueError, "noise_k must be one number or 6"),
+        (dict(sst_c=[28.0, 29.0]), ValueError, r"do not broadcast.*sst_c \(2,\)"),
+        (dict(tb_k=["280"] * 6), TypeError, "tb_k must hold real numbers"),
+        (dict(air_c=None), TypeError, "air_c must hold real numbers"),
+    ],
+)
+def test_refused_arguments(arguments, error, message):
+    tb = np.stack([forward(10.0, 5.0)] * 3)
+    with pytest.raises(error, match=message):
+        nerido.retrieve(**{"tb_k": tb, **GEOMETRY, **arguments})
+
+
+def test_thread_pool_equals_serial():
+    rng = np.random.default_rng(11)
+    n = 600
+    sst = rng.uniform(0, 32, n)
+    tb = nerido.brightness_temperatures(sst, 3000, 15, rng.uniform(0, 60, n), rng.uniform(0, 40, n))
+    tb = tb + rng.normal(0, 0.5, tb.shape)
+    serial = nerido.retrieve(tb, sst, 3000, 15)
+    chunks = [slice(start, start + 50) for start in range(0, n, 50)]
+    with ThreadPoolExecutor(max_workers=4) as pool:
+        parts = list(pool.map(lambda s: nerido.retrieve(tb[s], sst[s], 3000, 15), chunks))
+    for k, field in enumerate(serial):
+        assert np.concatenate([part[k] for part in parts]).tobytes() == field.tobytes()
