@@ -58,9 +58,10 @@ def memory_rate(build):
 
 
 def file_to_file(build, source, rows, output, threads, subcommand='forward'):
-    """Rows per second and peak memory (KiB) of one run."""
-    command = ['/usr/bin/time', '-f', '%M', str(build / 'nerido-batch'), subcommand, str(source),
-               '-o', str(output), '-q']
+    """Rows per second, peak memory (KiB) and cores used (CPU time over wall
+    time: below 2 on two threads when another process holds a core) of one run."""
+    command = ['/usr/bin/time', '-f', '%M %U %S', str(build / 'nerido-batch'), subcommand,
+               str(source), '-o', str(output), '-q']
     if threads is not None:
         command += ['--threads', str(threads)]
     start = time.perf_counter()
@@ -68,7 +69,8 @@ def file_to_file(build, source, rows, output, threads, subcommand='forward'):
     seconds = time.perf_counter() - start
     if done.returncode != 0:
         sys.exit(f'nerido-batch failed: {done.stderr}')
-    return rows / seconds, int(done.stderr.strip().splitlines()[-1])
+    kib, user, system = done.stderr.strip().splitlines()[-1].split()
+    return rows / seconds, int(kib), (float(user) + float(system)) / seconds
 
 
 def retrieval_input(build, scratch, rows, make_scenes, np):
@@ -115,25 +117,29 @@ def main():
         rates = {}
         ratios = {name: [] for name, *_ in TARGETS}
         peak = {}
+        cores = {}
         for round_number in range(options.repeats):
             now = {'anchor': anchor_rate(options.anchor, options.rows), 'memory': memory_rate(build)}
             for kind in ('random', 'flight'):
                 for threads in (1, None):
                     key = f'{kind}_{threads or "default"}'
-                    now[key], kib = file_to_file(build, files[kind], options.rows,
-                                                     scratch / 'out.csv', threads)
+                    now[key], kib, cores[key] = file_to_file(build, files[kind], options.rows,
+                                                             scratch / 'out.csv', threads)
                     peak[key] = max(peak.get(key, 0), kib)
             for threads in (1, None):
                 key = f'retrieve_{threads or "default"}'
-                now[key], kib = file_to_file(build, files['retrieve'], options.retrievals,
-                                             scratch / 'out.csv', threads, 'retrieve')
+                now[key], kib, cores[key] = file_to_file(build, files['retrieve'],
+                                                         options.retrievals, scratch / 'out.csv',
+                                                         threads, 'retrieve')
                 peak[key] = max(peak.get(key, 0), kib)
             for key, value in now.items():
                 rates.setdefault(key, []).append(value)
             for name, measured, reference, _ in TARGETS:
                 ratios[name].append(now[measured] / now[reference])
             print(f'round {round_number + 1}: ' +
-                  ', '.join(f'{k} {v:,.0f}/s' for k, v in now.items()), flush=True)
+                  ', '.join(f'{k} {v:,.0f}/s' for k, v in now.items()) + '; cores used on the '
+                  'default threads: ' + ', '.join(f'{k} {v:.2f}' for k, v in cores.items()
+                                                  if k.endswith('default')), flush=True)
 
     print(f'\nmedians of {options.repeats} rounds, {options.rows:,} rows, '
           f'default threads = {os.cpu_count()}')
