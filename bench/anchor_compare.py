@@ -1,0 +1,175 @@
+"""nerido-batch beside the numpy anchor, in one run: the anchor's scenes per
+second in memory, the scene API's in memory on one thread, and nerido-batch
+forward file to file (1,000,000 rows of random and of flight-like scenes) on
+one thread and on the default threads, with its peak memory; nerido-batch
+retrieve file to file on typical scenes (their Tb with 0.5 K of noise) on
+one thread and on the default threads; then the model against its floor and
+where a row's time goes. Each measurement is repeated, alternating, and the
+medians are reported; every ratio is taken between measurements of the same
+round.
+
+    /usr/bin/python3 bench/anchor_compare.py build [--rows 1000000] [--retrievals 50000]
+                                                   [--repeats 5]
+
+Needs Debian's python3 with python3-numpy, and /usr/bin/time."""
+import argparse
+import json
+import os
+import re
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+# The anchor lives beside the repository: ../shared/anchors/numpy_forward.py.
+ANCHOR = HERE.parent.parent / 'shared' / 'anchors' / 'numpy_forward.py'
+PYTHON = '/usr/bin/python3'
+
+# Targets: (what, measured key, reference key, least ratio)
+TARGETS = [
+    ('in memory, one thread, random scenes / anchor', 'memory', 'anchor', 2.0),
+    ('file to file, default threads, random / anchor', 'random_default', 'anchor', 1.5),
+    ('file to file, default threads, flight-like / anchor', 'flight_default', 'anchor', 2.5),
+    ('file to file, random: default threads / one thread', 'random_default', 'random_1', 1.6),
+    ('file to file, flight-like: default threads / one thread', 'flight_default', 'flight_1', 1.6),
+    ('retrieve file to file: default threads / one thread', 'retrieve_default', 'retrieve_1', 1.6),
+]
+
+
+def anchor_rate(anchor, rows):
+    out = subprocess.run([PYTHON, str(anchor), str(rows)], check=True, capture_output=True,
+                         text=True).stdout
+    return float(re.search(r'([\d,]+) scenes/s', out).group(1).replace(',', ''))
+
+
+def bench_json(program, *args):
+    out = subprocess.run([program, '--benchmark_format=json', *args], check=True,
+                         capture_output=True, text=True).stdout
+    return json.loads(out)['benchmarks']
+
+
+def memory_rate(build):
+    runs = bench_json(build / 'bench' / 'batch_bench', '--benchmark_filter=scene_api_in_memory',
+                      '--benchmark_min_time=1')
+    return runs[0]['items_per_second']
+
+
+def file_to_file(build, source, rows, output, threads, subcommand='forward'):
+    """Rows per second, peak memory (KiB) and cores used (CPU time over wall
+    time: below 2 on two threads when another process holds a core) of one run."""
+    command = ['/usr/bin/time', '-f', '%M %U %S', str(build / 'nerido-batch'), subcommand,
+               str(source), '-o', str(output), '-q']
+    if threads is not None:
+        command += ['--threads', str(threads)]
+    start = time.perf_counter()
+    done = subprocess.run(command, capture_output=True, text=True)
+    seconds = time.perf_counter() - start
+    if done.returncode != 0:
+        sys.exit(f'nerido-batch failed: {done.stderr}')
+    kib, user, system = done.stderr.strip().splitlines()[-1].split()
+    return rows / seconds, int(kib), (float(user) + float(system)) / seconds
+
+
+def retrieval_input(build, scratch, rows, make_scenes, np):
+    """Typical scenes through forward, their Tb with 0.5 K of Gaussian noise."""
+    scenes = scratch / 'typical.csv'
+    table = make_scenes.scenes(rows, 'typical', np.random.default_rng(2))
+    np.savetxt(scenes, table, fmt=['%d'] + ['%.2f'] * 5, delimiter=',',
+               header='time,sst_c,altitude_m,air_c,wind_ms,rain_mmh', comments='')
+    forward = scratch / 'typical_tb.csv'
+    subprocess.run([str(build / 'nerido-batch'), 'forward', str(scenes), '-o', str(forward), '-q'],
+                   check=True)
+    with open(forward) as f:
+        header = f.readline().strip()
+    data = np.loadtxt(forward, delimiter=',', skiprows=1)
+    data[:, 6:12] += np.random.default_rng(3).normal(0, 0.5, (rows, 6))
+    path = scratch / 'measured.csv'
+    np.savetxt(path, data, fmt=['%d'] + ['%.2f'] * 5 + ['%.3f'] * 6, delimiter=',',
+               header=header, comments='')
+    return path
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument('build', type=Path)
+    parser.add_argument('--rows', type=int, default=1_000_000)
+    parser.add_argument('--retrievals', type=int, default=50_000)
+    parser.add_argument('--repeats', type=int, default=5)
+    parser.add_argument('--anchor', type=Path, default=ANCHOR)
+    options = parser.parse_args()
+    build = options.build.resolve()
+    sys.path.insert(0, str(HERE))
+    import make_scenes
+    import numpy as np
+
+    with tempfile.TemporaryDirectory(prefix='nerido-anchor-') as scratch:
+        scratch = Path(scratch)
+        files = {}
+        for kind in ('random', 'flight'):
+            files[kind] = scratch / f'{kind}.csv'
+            table = make_scenes.scenes(options.rows, kind, np.random.default_rng(1))
+            np.savetxt(files[kind], table, fmt=['%d'] + ['%.2f'] * 5, delimiter=',',
+                       header='time,sst_c,altitude_m,air_c,wind_ms,rain_mmh', comments='')
+        files['retrieve'] = retrieval_input(build, scratch, options.retrievals, make_scenes, np)
+        rates = {}
+        ratios = {name: [] for name, *_ in TARGETS}
+        peak = {}
+        cores = {}
+        for round_number in range(options.repeats):
+            now = {'anchor': anchor_rate(options.anchor, options.rows), 'memory': memory_rate(build)}
+            for kind in ('random', 'flight'):
+                for threads in (1, None):
+                    key = f'{kind}_{threads or "default"}'
+                    now[key], kib, cores[key] = file_to_file(build, files[kind], options.rows,
+                                                             scratch / 'out.csv', threads)
+                    peak[key] = max(peak.get(key, 0), kib)
+            for threads in (1, None):
+                key = f'retrieve_{threads or "default"}'
+                now[key], kib, cores[key] = file_to_file(build, files['retrieve'],
+                                                         options.retrievals, scratch / 'out.csv',
+                                                         threads, 'retrieve')
+                peak[key] = max(peak.get(key, 0), kib)
+            for key, value in now.items():
+                rates.setdefault(key, []).append(value)
+            for name, measured, reference, _ in TARGETS:
+                ratios[name].append(now[measured] / now[reference])
+            print(f'round {round_number + 1}: ' +
+                  ', '.join(f'{k} {v:,.0f}/s' for k, v in now.items()) + '; cores used on the '
+                  'default threads: ' + ', '.join(f'{k} {v:.2f}' for k, v in cores.items()
+                                                  if k.endswith('default')), flush=True)
+
+    print(f'\nmedians of {options.repeats} rounds, {options.rows:,} rows, '
+          f'default threads = {os.cpu_count()}')
+    for key, values in rates.items():
+        extra = f'   peak memory {peak[key] / 1024:.1f} MiB' if key in peak else ''
+        print(f'  {key:16} {statistics.median(values):>12,.0f} rows/s{extra}')
+    print()
+    for name, _, _, least in TARGETS:
+        ratio = statistics.median(ratios[name])
+        print(f'  {name:58} {ratio:5.2f} x  (target {least} x: '
+              f'{"met" if ratio >= least else "NOT MET"})')
+
+    model = {b['name']: b['real_time'] for b in bench_json(
+        build / 'bench' / 'model_bench', '--benchmark_repetitions=5',
+        '--benchmark_report_aggregates_only') if b['name'].endswith('_median')}
+    scene, floor = model['one_scene_median'], model['elementary_function_floor_median']
+    print(f'\n  one scene {scene:.0f} ns, floor of 108 calls {floor:.0f} ns: {scene / floor:.2f} x '
+          f'(target 1.3 x: {"met" if scene / floor <= 1.3 else "NOT MET"}); '
+          f'its own 93 calls {model["shared_calls_floor_median"]:.0f} ns')
+
+    print('\n  a row\'s time, one thread (ns): parse, compute, format, whole row')
+    stages = {b['name']: b['real_time'] / 4096 for b in bench_json(
+        build / 'bench' / 'batch_bench', '--benchmark_filter=row_',
+        '--benchmark_repetitions=3', '--benchmark_report_aggregates_only')
+        if b['name'].endswith('_median')}
+    for flight, label in ((0, 'random'), (1, 'flight-like')):
+        parts = [stages[f'row_{s}/flight:{flight}_median'] for s in
+                 ('parse', 'compute', 'format', 'whole')]
+        print(f'    {label:12} ' + '  '.join(f'{p:6.0f}' for p in parts))
+
+
+if __name__ == '__main__':
+    main()
