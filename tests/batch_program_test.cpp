@@ -209,6 +209,11 @@ TEST(CommandLine, ExitStatusesAndOneLineMessages) {
         "--rain", "0", "--plot", "p.png"},
        2,
        "nerido-batch: --plot: 3 options vary; a picture needs one or two\n"},
+      // Regression: the picture's data for a huge grid exhausted the memory.
+      {{"sweep", "--sst", "28", "--altitude", "3000", "--air", "15", "--wind", "0:150:0.001",
+        "--rain", "0:150:0.1", "--plot", "p.png"},
+       2,
+       "nerido-batch: --plot: the grid has 225151501 points; a picture takes at most 1000000\n"},
       {{"--version"}, 0, ""},
       {{"forward", "--help"}, 0, ""},
   };

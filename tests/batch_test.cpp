@@ -379,13 +379,24 @@ TEST(RowPipeline, TbAreBitIdenticalToTheSceneApi) {
 
 // A source of numbered empty chunks, and workers and a sink that fail on
 // request: failures anywhere end the run, reach the caller, and never hang.
+// With `stop`, the source asks for a stop while it fills chunk `stop_at`, as
+// an interrupted read does when it ends the input early.
 class CountingSource : public ChunkSource {
  public:
+  explicit CountingSource(std::atomic<bool>* stop = nullptr, int stop_at = -1)
+      : stop_(stop), stop_at_(stop_at) {}
   bool fill(Chunk& chunk) override {
     chunk.point_count = 1;
+    if (stop_ != nullptr && filled.load() == stop_at_) {
+      stop_->store(true);
+    }
     return ++filled < 1000;
   }
   std::atomic<int> filled{0};
+
+ private:
+  std::atomic<bool>* stop_;
+  int stop_at_;
 };
 
 class FailingWorker : public ChunkWorker {
@@ -463,6 +474,17 @@ TEST(RowPipeline, FailuresEndTheRunAndReachTheCaller) {
       EXPECT_TRUE(result.stop_requested);
       EXPECT_EQ(sink.text, numbers_below(3)) << "ends after the chunk being written";
       EXPECT_EQ(result.rows, 3u);
+    }
+    {
+      // Regression: what a stopped read delivered (perhaps a record cut
+      // short) was computed and written as a row.
+      std::atomic<bool> stop{false};
+      CountingSource source(&stop, 5);
+      RecordingSink sink(never);
+      const PipelineResult result = run_pipeline(
+          source, [] { return std::make_unique<FailingWorker>(never); }, sink, {threads, &stop});
+      EXPECT_TRUE(result.stop_requested);
+      EXPECT_TRUE(numbers_below(5).starts_with(sink.text)) << sink.text;
     }
   }
 }

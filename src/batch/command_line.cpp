@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <iostream>
+#include <new>
 #include <thread>
 
 #include "batch/commands.hpp"
@@ -231,6 +232,9 @@ int run_command_line(int argc, const char* const* argv) {
     return exit_usage_error;
   } catch (const DataError& error) {
     report(error.what());
+    return exit_data_error;
+  } catch (const std::bad_alloc&) {
+    report("out of memory");
     return exit_data_error;
   }
 }

@@ -171,7 +171,10 @@ bool ScratchFile::read_piece(std::uint64_t offset, std::string& piece) const {
   piece.resize(piece_bytes);
   const ssize_t n =
       ::pread(::fileno(file_), piece.data(), piece.size(), static_cast<off_t>(offset));
-  piece.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  if (n < 0) {
+    throw DataError("cannot read a temporary file: " + system_reason());
+  }
+  piece.resize(static_cast<std::size_t>(n));
   return n > 0;
 }
 

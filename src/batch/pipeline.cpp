@@ -51,7 +51,9 @@ PipelineResult run_on_calling_thread(ChunkSource& source, const WorkerFactory& m
   for (std::uint64_t sequence = 0; !requested(options); ++sequence) {
     chunk.clear();
     chunk.sequence = sequence;
-    if (!source.fill(chunk)) {
+    // A stop while reading ends the input early: what came with it may be
+    // a record cut short, so nothing read then is computed.
+    if (!source.fill(chunk) || requested(options)) {
       break;
     }
     worker->process(chunk);
@@ -220,7 +222,7 @@ void fill_loop(Circulation& circulation, ChunkSource& source, const PipelineOpti
       circulation.fail(std::current_exception());
       return;
     }
-    if (!filled) {
+    if (!filled || requested(options)) {  // see run_on_calling_thread
       circulation.give_back(chunk);
       return;
     }

@@ -265,6 +265,12 @@ std::string sweep_plot_commands(const Grid& grid, const PictureRequest& request)
     throw UsageError("--plot: " + std::to_string(varying.size()) +
                      " options vary; a picture needs one or two");
   }
+  // The picture's data go to gnuplot in one script held in memory, so the
+  // grid it draws is bounded (the CSV itself streams, whatever its size).
+  if (grid.size() > max_plot_points) {
+    throw UsageError("--plot: the grid has " + std::to_string(grid.size()) +
+                     " points; a picture takes at most " + std::to_string(max_plot_points));
+  }
   const SceneField x_field = varying[0];
   const std::optional<SceneField> curve_field =
       varying.size() == 2 ? std::optional(varying[1]) : std::nullopt;

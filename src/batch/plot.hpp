@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -33,10 +34,13 @@ PictureRequest read_picture_request(std::string_view path, std::string_view size
 // gnuplot's text for a string: in single quotes, a single quote doubled.
 std::string gnuplot_string(std::string_view text);
 
+// Most grid points a sweep's picture takes: its data are held in memory.
+inline constexpr std::uint64_t max_plot_points = 1'000'000;
+
 // The gnuplot commands that draw a sweep: Tb against the first field that
 // varies, one curve per value of the second, one panel per channel (or the
 // requested one), titled with the fixed values. Throws UsageError unless one
-// or two fields vary.
+// or two fields vary, or when the grid has more than max_plot_points points.
 std::string sweep_plot_commands(const Grid& grid, const PictureRequest& request);
 
 // Where a picture's commands go: gnuplot's standard input.
