@@ -261,13 +261,17 @@ TEST(OutputFile, WrittenWholeOrNotAtAll) {
   EXPECT_EQ(read_file(dir / "out.csv.partial"),
             header + tb_header + "\n" + row_10_5 + tb_10_5 + "\n");
 
-  // A complete run replaces FILE and leaves no partial file.
+  // A complete run replaces FILE, keeping its permissions, and leaves no
+  // partial file.
   write_file(dir / "in.csv", good);
+  fs::permissions(dir / "out.csv", fs::perms::owner_read | fs::perms::owner_write);
   run = run_batch(dir, {"forward", "in.csv", "-o", "out.csv"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(read_file(dir / "out.csv"), expected);
+  EXPECT_EQ(fs::status(dir / "out.csv").permissions(),
+            fs::perms::owner_read | fs::perms::owner_write);
   EXPECT_FALSE(fs::exists(dir / "out.csv.partial"));
 
   // A link keeps naming the file, which is replaced whole.

@@ -90,6 +90,11 @@ OutputFile::OutputFile(const std::string& path) {
     throw DataError("cannot write " + partial_ + ": " + system_reason());
   }
   owned_ = true;
+  // A file that is replaced keeps its permissions (a private 0600 file
+  // must not become readable to all).
+  if (::stat(target_.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
+    ::fchmod(fd_, status.st_mode & 07777);
+  }
 }
 
 OutputFile::~OutputFile() {
