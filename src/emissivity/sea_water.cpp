@@ -2,18 +2,26 @@
 
 #include "precision/precision.hpp"
 
+// Every coefficient of this file is based on Klein and Swift (1977), "An
+// improved model for the dielectric constant of sea water at microwave
+// frequencies", IEEE Trans. Antennas Propag. AP-25(1), 104-111; the order of
+// evaluation and the roundings to single precision are this model's.
+
 namespace nerido::emissivity {
 namespace {
 
-// High-frequency (optical) permittivity eps_inf (dimensionless).
+// High-frequency (optical) permittivity eps_inf (dimensionless), based on
+// Klein and Swift (1977).
 inline constexpr double eps_infinity = coef(4.9f);
-// Vacuum permittivity eps_0 (farad per metre), to the four figures the model uses.
+// Vacuum permittivity eps_0 (farad per metre), to the four figures Klein and
+// Swift (1977) use (CODATA: 8.8541878128e-12).
 inline constexpr double eps_vacuum = coef(8.854e-12f);
 // 2*pi as the model stores it, in single precision.
 inline constexpr double two_pi = coef(6.2831855f);
 // GHz to Hz.
 inline constexpr double hz_per_ghz = coef(1e9f);
-// Reference temperature of the conductivity law (degrees Celsius).
+// Reference temperature of the conductivity law (degrees Celsius), based on
+// Klein and Swift (1977).
 inline constexpr double conductivity_reference_c = coef(25.0f);
 
 }  // namespace
@@ -22,6 +30,7 @@ double static_permittivity(float temperature_c, float salinity) noexcept {
   const double t = wide(temperature_c);
   const double s = wide(salinity);
   if (salinity < fresh_water_salinity_limit) {
+    // Fresh water.
     return ((coef(1.075e-5f) * t + coef(6.295e-4f)) * t - coef(0.4147f)) * t + coef(88.045f);
   }
   const double eps_t =
