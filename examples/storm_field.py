@@ -141,7 +141,9 @@ def print_report(n, seconds, stats, out=sys.stdout):
 
 
 def plot(path, ds, tb, retrieved):
-    """Truth, Tb at 7.09 GHz and retrieved wind, thinned to PLOT_POINTS per side."""
+    """Truth, retrieval, error and 1 sigma of wind and rain, and Tb at 7.09 GHz,
+    thinned to PLOT_POINTS per side. Compared panels share their colour limits:
+    true and retrieved wind, true and retrieved rain."""
     import matplotlib
 
     matplotlib.use("Agg")
@@ -149,16 +151,53 @@ def plot(path, ds, tb, retrieved):
 
     step = max(1, -(-ds.sizes["x"] // PLOT_POINTS))
     thin = {"x": slice(None, None, step), "y": slice(None, None, step)}
-    panels = dask.compute(
-        ds.wind_ms[thin], ds.rain_mmh[thin], tb.isel(channel=-1)[thin], retrieved.wind_ms[thin]
-    )
-    titles = ("true wind (m/s)", "true rain (mm/h)", "Tb 7.09 GHz (K)", "retrieved wind (m/s)")
-    figure, axes = plt.subplots(1, 4, figsize=(18, 4.5), constrained_layout=True)
-    for axis, field, title in zip(axes, panels, titles):
-        field.plot(ax=axis, cbar_kwargs={"label": ""})
+    fields = dask.compute({
+        "true wind": ds.wind_ms[thin],
+        "retrieved wind": retrieved.wind_ms[thin],
+        "true rain": ds.rain_mmh[thin],
+        "retrieved rain": retrieved.rain_mmh[thin],
+        "wind sigma": retrieved.wind_sigma_ms[thin],
+        "rain sigma": retrieved.rain_sigma_mmh[thin],
+        "tb": tb.isel(channel=-1)[thin],
+    })[0]
+    wind_error = fields["retrieved wind"] - fields["true wind"]
+    rain_error = fields["retrieved rain"] - fields["true rain"]
+
+    def top(*arrays):
+        """Upper colour limit shared by the arrays: the largest finite value."""
+        return max(float(np.nanmax(np.where(np.isfinite(a), a, np.nan))) for a in arrays)
+
+    def spread(error):
+        """Symmetric limit of an error map: its 99th percentile of |error|."""
+        return max(float(np.nanpercentile(np.abs(error), 99)), 1e-3)
+
+    wind_top = top(fields["true wind"], fields["retrieved wind"])
+    rain_top = top(fields["true rain"], fields["retrieved rain"])
+    wind_spread = spread(wind_error)
+    rain_spread = spread(rain_error)
+    panels = [
+        (fields["true wind"], "true wind", "wind speed (m/s)", "viridis", 0.0, wind_top),
+        (fields["retrieved wind"], "retrieved wind", "wind speed (m/s)", "viridis", 0.0, wind_top),
+        (wind_error, "wind: retrieved minus true", "error (m/s)", "RdBu_r", -wind_spread, wind_spread),
+        (fields["true rain"], "true rain", "rain rate (mm/h)", "Blues", 0.0, rain_top),
+        (fields["retrieved rain"], "retrieved rain", "rain rate (mm/h)", "Blues", 0.0, rain_top),
+        (rain_error, "rain: retrieved minus true", "error (mm/h)", "RdBu_r", -rain_spread, rain_spread),
+        (fields["tb"], "Tb at 7.09 GHz, noise-free", "Tb (K)", "magma", None, None),
+        (fields["wind sigma"], "wind 1σ (noise only)", "1σ (m/s)", "cividis", 0.0,
+         float(np.nanpercentile(fields["wind sigma"], 99))),
+        (fields["rain sigma"], "rain 1σ (noise only)", "1σ (mm/h)", "cividis", 0.0,
+         float(np.nanpercentile(fields["rain sigma"], 99))),
+    ]
+    figure, axes = plt.subplots(3, 3, figsize=(16, 13), constrained_layout=True)
+    for axis, (field, title, unit, cmap, low, high) in zip(axes.flat, panels):
+        field.plot(ax=axis, cmap=cmap, vmin=low, vmax=high, cbar_kwargs={"label": unit})
         axis.set_title(title)
+        axis.set_xlabel("x (km)")
+        axis.set_ylabel("y (km)")
         axis.set_aspect("equal")
-    figure.savefig(path, dpi=100)
+    figure.suptitle(f"Synthetic storm: SST {SST_C:g} °C far field, altitude {ALTITUDE_M:g} m, "
+                    f"air {AIR_C:g} °C; errors clipped at their 99th percentile")
+    figure.savefig(path, dpi=80)
     print(f"plot written to {path}")
 
 
@@ -173,7 +212,7 @@ def parse_arguments(argv):
     parser.add_argument("--noise", type=float, default=NOISE_K,
                         help=f"radiometer noise per channel, K (default {NOISE_K})")
     parser.add_argument("--seed", type=int, default=1, help="noise seed (default 1)")
-    parser.add_argument("--plot", metavar="FILE.png", help="plot truth, Tb and retrieved wind")
+    parser.add_argument("--plot", metavar="FILE.png", help="plot truth, retrieval, error and sigma of wind and rain")
     args = parser.parse_args(argv)
     if args.n < 2 or args.chunk < 0 or args.workers < 1 or not args.noise > 0:
         parser.error("-n must be at least 2, --chunk and --workers positive, --noise above 0")
