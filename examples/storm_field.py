@@ -183,9 +183,9 @@ def plot(path, ds, tb, retrieved):
         (fields["retrieved rain"], "retrieved rain", "rain rate (mm/h)", "Blues", 0.0, rain_top),
         (rain_error, "rain: retrieved minus true", "error (mm/h)", "RdBu_r", -rain_spread, rain_spread),
         (fields["tb"], "Tb at 7.09 GHz, noise-free", "Tb (K)", "magma", None, None),
-        (fields["wind sigma"], "wind 1σ (noise only)", "1σ (m/s)", "cividis", 0.0,
+        (fields["wind sigma"], "wind 1σ (noise only; one-sided where rain is 0)", "1σ (m/s)", "cividis", 0.0,
          float(np.nanpercentile(fields["wind sigma"], 99))),
-        (fields["rain sigma"], "rain 1σ (noise only)", "1σ (mm/h)", "cividis", 0.0,
+        (fields["rain sigma"], "rain 1σ (noise only; one-sided where rain is 0)", "1σ (mm/h)", "cividis", 0.0,
          float(np.nanpercentile(fields["rain sigma"], 99))),
     ]
     figure, axes = plt.subplots(3, 3, figsize=(16, 13), constrained_layout=True)
