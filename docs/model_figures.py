@@ -273,6 +273,11 @@ def permittivity_error(probe):
     t = np.linspace(-2, 45, 48)[None, :, None]
     s = np.array([0.0, 0.05, 0.1, 5, 10, 20, 30, 36, 40])[None, None, :]
     f, t, s = np.broadcast_arrays(f, t, s)
+    # And 20,000 random scenes across the model's window, -2 to 45 C, 0 to 40 psu.
+    rng = np.random.default_rng(1977)
+    f = np.concatenate([f.ravel(), rng.uniform(4, 8, 20000)])
+    t = np.concatenate([t.ravel(), rng.uniform(-2, 45, 20000)])
+    s = np.concatenate([s.ravel(), rng.uniform(0, 40, 20000)])
     f32, t32, s32 = (np.float32(v).astype(float) for v in (f, t, s))
     real, loss = probe.permittivity(f32, t32, s32)
     ref_real, ref_loss = klein_swift(f32, t32, s32)
