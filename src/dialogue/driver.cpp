@@ -39,6 +39,12 @@ constexpr std::array<PromptRule, static_cast<std::size_t>(Prompt::count)> prompt
 
 const PromptRule& rule(Prompt p) { return prompt_rules[static_cast<std::size_t>(p)]; }
 
+// The rule of the prompt that asks for `field` (one prompt per field).
+const PromptRule& rule_of(SceneField field) {
+  return *std::find_if(prompt_rules.begin(), prompt_rules.end(),
+                       [field](const PromptRule& r) { return r.field == field; });
+}
+
 // A value line must hold one value that fits the ten-column field, the
 // point the line reader appended included. The field rule would silently
 // ignore text past column 10 ('     15000' would read as 0.15, '28        sea'
@@ -180,6 +186,9 @@ Outcome Dialogue::run() {
 }
 
 }  // namespace
+
+std::string_view prompt_text(SceneField field) { return rule_of(field).text; }
+std::string_view range_message(SceneField field) { return rule_of(field).range_message; }
 
 Outcome run_dialogue(ByteSource& in, ByteSink& out) { return Dialogue(in, out).run(); }
 
