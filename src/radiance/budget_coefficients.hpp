@@ -4,8 +4,9 @@
 // the model was fitted with (`coef`), so both evaluate the same numbers.
 //
 // Based on this model's own empirical fits (wind and rain laws, the
-// atmosphere between sea and aircraft); the 2.7 K cosmic background is the
-// usual round value of the microwave background.
+// atmosphere between sea and aircraft), which no publication gives; the
+// 2.7 K cosmic background is the usual round value of the microwave
+// background. docs/model.md compares each law with independent references.
 #pragma once
 
 #include "precision/precision.hpp"
@@ -13,7 +14,8 @@
 namespace nerido::radiance::budget {
 
 // Wind-speed emissivity increment at the reference frequency: three pieces in
-// the wind speed W (m/s), joining (nearly, not exactly) at 7 and 37 m/s.
+// the wind speed W (m/s), joining (nearly, not exactly) at 7 and 37 m/s, with
+// equal slopes at both joins. Based on this model's own fit.
 //   W < 7:        low_wind_slope W
 //   7 <= W < 37:  (mid_wind_linear W + mid_wind_offset) + mid_wind_quadratic W^2
 //   W >= 37:      high_wind_slope W - high_wind_offset
@@ -36,14 +38,14 @@ inline constexpr double correction_linear = coef(1.86e-5f);      // per GHz per 
 inline constexpr double correction_constant = coef(0.0002788f);  // per GHz
 
 // Zenith transmissivity of the whole atmosphere, linear in frequency f (GHz):
-// zenith_offset - zenith_slope_per_ghz f.
+// zenith_offset - zenith_slope_per_ghz f. Based on this model's own fit.
 inline constexpr double zenith_offset = coef(0.99456f);
 inline constexpr double zenith_slope_per_ghz = coef(0.0010505f);
 // Scale height of the exponential atmosphere (m).
 inline constexpr double scale_height_m = coef(3500.0f);
 
 // Rain attenuation per metre: rain_scale_per_m f^(rain_frequency_exponent R^rain_factor_power)
-// R^rain_power, f in GHz, R in mm/h.
+// R^rain_power, f in GHz, R in mm/h. Based on this model's own fit.
 inline constexpr double rain_scale_per_m = coef(3.94e-9f);
 inline constexpr double rain_frequency_exponent = coef(2.63f);
 inline constexpr double rain_factor_power = coef(0.06f);
@@ -54,7 +56,8 @@ inline constexpr double rain_column_m = coef(4000.0f);
 // Top of the rain layer: the height where the air, cooling from flight level
 // at rain_lapse_k_per_m, reaches rain_top_k (272.15 K, not 273.15); then at
 // least rain_floor_m, at most the aircraft's altitude, and at most
-// high_rain_cap_m for flights above high_flight_m.
+// high_rain_cap_m for flights above high_flight_m. Based on this model's own
+// rules.
 inline constexpr double rain_top_k = coef(272.15f);
 inline constexpr double rain_lapse_k_per_m = coef(0.00522f);
 inline constexpr float rain_floor_m = 150.0f;
@@ -62,12 +65,13 @@ inline constexpr float high_flight_m = 11000.0f;
 inline constexpr float high_rain_cap_m = 5000.0f;
 
 // Effective temperatures of the air layers, extrapolated from flight level
-// with layer_lapse_k_per_m to the sky layer and to the low layer (m).
+// with layer_lapse_k_per_m to the sky layer and to the low layer (m). Based
+// on this model's own fit.
 inline constexpr double layer_lapse_k_per_m = coef(0.0058f);
 inline constexpr double sky_layer_m = coef(4500.0f);
 inline constexpr double low_layer_m = coef(1000.0f);
 
-// Cosmic background (K).
+// Cosmic background (K), based on the cosmic microwave background (2.725 K).
 inline constexpr double cosmic_k = coef(2.7f);
 
 }  // namespace nerido::radiance::budget
