@@ -269,7 +269,7 @@ TEST(ByteSink, OutputBeyondTheBufferArrivesWholeAndInOrder) {
 }
 
 // Reads every line from `in` with cread and describes each read.
-std::string read_all(ByteSource& in) {
+std::string read_all(LookaheadInput& in) {
   std::string trace;
   for (int guard = 0; guard < 10; ++guard) {
     LineBuffer line;

@@ -59,7 +59,7 @@ bool holds_one_value(const LineBuffer& line) {
 // Everything the dialogue holds for the whole run.
 class Dialogue {
  public:
-  Dialogue(ByteSource& in, ByteSink& out) : in_(in), out_(out) {}
+  Dialogue(LookaheadInput& in, ByteSink& out) : in_(in), out_(out) {}
   Outcome run();
 
  private:
@@ -69,7 +69,7 @@ class Dialogue {
   void compute_and_print();
   void write_line(std::string_view text);
 
-  ByteSource& in_;
+  LookaheadInput& in_;
   ByteSink& out_;
   Record record_;
   LineBuffer line_{};
@@ -190,6 +190,6 @@ Outcome Dialogue::run() {
 std::string_view prompt_text(SceneField field) { return rule_of(field).text; }
 std::string_view range_message(SceneField field) { return rule_of(field).range_message; }
 
-Outcome run_dialogue(ByteSource& in, ByteSink& out) { return Dialogue(in, out).run(); }
+Outcome run_dialogue(LookaheadInput& in, ByteSink& out) { return Dialogue(in, out).run(); }
 
 }  // namespace nerido::dialogue

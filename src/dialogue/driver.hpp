@@ -29,6 +29,6 @@ std::string_view range_message(SceneField field);
 // Runs one whole dialogue on `in` and `out` and says how it ended. It owns
 // every value of the run; what the process does at the end (exit status,
 // diagnostic, abort) is the caller's.
-Outcome run_dialogue(ByteSource& in, ByteSink& out);
+Outcome run_dialogue(LookaheadInput& in, ByteSink& out);
 
 }  // namespace nerido::dialogue

@@ -27,6 +27,10 @@
 // into the domain. The errors of wind and rain are strongly anti-correlated
 // (about -0.9 to -1.0): a warmer spectrum is more wind or more rain.
 // Model errors are not included.
+//
+// Threads and memory: retrieve() may run on any number of threads at once
+// (it reads only its arguments); it allocates small working arrays of the
+// solver (dynamically sized Eigen vectors) on each call.
 #pragma once
 
 #include <array>
