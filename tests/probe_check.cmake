@@ -11,8 +11,8 @@ if(NOT status EQUAL 0 OR NOT answers STREQUAL expected)
   message(FATAL_ERROR "nerido_model_probe: status ${status}; answers\n${answers}\nexpected\n${expected}")
 endif()
 
-file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/probe_malformed.txt "emissivities 28\nbudget 4.74 293 3000\n")
-execute_process(COMMAND ${PROBE} INPUT_FILE ${CMAKE_CURRENT_BINARY_DIR}/probe_malformed.txt
+get_filename_component(data ${REQUESTS} DIRECTORY)
+execute_process(COMMAND ${PROBE} INPUT_FILE ${data}/probe_malformed.txt
                 OUTPUT_VARIABLE answers ERROR_VARIABLE errors RESULT_VARIABLE status)
 if(NOT status EQUAL 2 OR NOT errors MATCHES "line 2: cannot read 'budget 4.74 293 3000'")
   message(FATAL_ERROR "nerido_model_probe on a malformed line: status ${status}, '${errors}'")
