@@ -4,16 +4,16 @@ if(NOT TARGET nerido_batch)
   return()
 endif()
 
-nerido_gtest(batch_test batch_test.cpp)
+nerido_gtest(batch_test THREADED batch_test.cpp)
 target_link_libraries(batch_test PRIVATE nerido_batch)
 
-nerido_gtest(batch_program_test batch_program_test.cpp)
+nerido_gtest(batch_program_test THREADED batch_program_test.cpp)
 target_compile_definitions(batch_program_test PRIVATE
   NERIDO_BATCH_PROGRAM="$<TARGET_FILE:nerido-batch>" NERIDO_PROJECT_VERSION="${PROJECT_VERSION}")
 add_dependencies(batch_program_test nerido-batch)
 
 if(nerido_have_retrieval)
-  nerido_gtest(batch_retrieve_test batch_retrieve_test.cpp)
+  nerido_gtest(batch_retrieve_test THREADED batch_retrieve_test.cpp)
   target_link_libraries(batch_retrieve_test PRIVATE nerido_batch)
   target_compile_definitions(batch_retrieve_test PRIVATE
     NERIDO_BATCH_PROGRAM="$<TARGET_FILE:nerido-batch>")

@@ -14,9 +14,9 @@ int LookaheadInput::refill(bool consume) {
     final_ = count == 0 ? end_of_input : read_failed;
     return final_;
   }
-  pos_ = 0;
+  pos_ = consume ? 1 : 0;
   len_ = static_cast<std::size_t>(count);
-  return consume ? get() : peek();
+  return static_cast<unsigned char>(buffer_[0]);
 }
 
 void ByteSink::write(std::string_view bytes) {

@@ -80,8 +80,10 @@ bool install(SignalActionCall call, int signal_number) {
 
 // Names a signal whose handler is missing, with the reason, on standard error.
 void report_missing_handler(std::string_view signal_name, int error) {
-  const std::string message = "nerido: cannot install the " + std::string(signal_name) +
-                              " handler: " + std::strerror(error) + "\n";
+  // Called at start, before the program has a second thread.
+  const char* const reason = std::strerror(error);  // NOLINT(concurrency-mt-unsafe)
+  const std::string message =
+      "nerido: cannot install the " + std::string(signal_name) + " handler: " + reason + "\n";
   write_all(STDERR_FILENO, message);
 }
 
@@ -142,7 +144,8 @@ int finish(const Outcome& outcome, StandardOutput& out) {
   }
   write_all(STDERR_FILENO, read_end_diagnostic(outcome.read));
   out.flush();
-  std::signal(SIGABRT, SIG_DFL);
+  // Cannot fail for SIGABRT; abort() ends the program whatever it returns.
+  (void)std::signal(SIGABRT, SIG_DFL);
   std::abort();
 }
 

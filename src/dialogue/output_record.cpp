@@ -21,7 +21,7 @@ void put_text(Record& record, std::string_view text) { record.append(text); }
 void put_real(Record& record, float value) {
   constexpr std::size_t width = 7;
   constexpr std::string_view overflow = "*******";
-  const double v = value;
+  const double v = static_cast<double>(value);
   if (!std::isfinite(v)) {
     record.append(overflow);
     return;
