@@ -34,6 +34,9 @@ if(nerido_man_pages)
 endif()
 
 set(nerido_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/nerido)
+# The installed headers, under src/ (also the input of the API reference).
+set(nerido_public_headers nerido/nerido.hpp nerido/retrieval.hpp emissivity/kleinswift.hpp
+    emissivity/sea_water.hpp radiance/tbvanto.hpp)
 
 # The library is installed whole or not at all.
 if(NOT nerido_have_retrieval)
@@ -43,10 +46,12 @@ endif()
 install(TARGETS nerido_api nerido_retrieval nerido_scene nerido_emissivity nerido_radiance
         EXPORT neridoTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(FILES src/nerido/nerido.hpp src/nerido/retrieval.hpp DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nerido)
-install(FILES src/emissivity/kleinswift.hpp src/emissivity/sea_water.hpp
-        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nerido/emissivity)
-install(FILES src/radiance/tbvanto.hpp DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nerido/radiance)
+foreach(header IN LISTS nerido_public_headers)
+  # nerido/X.hpp is installed as <nerido/X.hpp>, FOLDER/X.hpp as <nerido/FOLDER/X.hpp>.
+  get_filename_component(folder ${header} DIRECTORY)
+  string(REGEX REPLACE "^nerido/?" "" folder "${folder}/")
+  install(FILES src/${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nerido/${folder})
+endforeach()
 install(EXPORT neridoTargets NAMESPACE nerido:: DESTINATION ${nerido_cmake_dir})
 
 configure_package_config_file(cmake/neridoConfig.cmake.in

@@ -22,11 +22,12 @@ namespace nerido {
 
 // The library's version, from the one version of the project's build.
 struct Version {
-  int major;
-  int minor;
-  int patch;
+  int major;              // incremented for changes that break the interface
+  int minor;              // incremented for additions (0.x: may change the interface)
+  int patch;              // incremented for fixes
   std::string_view text;  // "major.minor.patch"
 };
+// This library's version.
 extern const Version version;
 
 // Number of radiometer channels.
@@ -50,9 +51,9 @@ enum class SceneField { sst_c, altitude_m, air_c, wind_ms, rain_mmh };
 // The accepted range of one field.
 struct FieldRange {
   std::string_view name;  // the field's name, e.g. "wind_ms"
-  float low;
-  bool low_inclusive;  // false for the altitude: 0 itself is refused
-  float high;          // always inclusive
+  float low;              // the lowest accepted value (or, if not inclusive, the bound)
+  bool low_inclusive;     // false for the altitude: 0 itself is refused
+  float high;             // always inclusive
   std::string_view unit;  // e.g. "m/s"
 };
 
@@ -69,18 +70,22 @@ struct FieldRange {
 // The first field of `scene` outside its range, in declaration order, and
 // the text that says why; nothing when the scene is valid.
 struct SceneError {
-  SceneField field;
-  float value;
+  SceneField field;     // the first field out of range
+  float value;          // its value
   std::string message;  // as describe_out_of_range
 };
+// The first field of `scene` outside its range, or nothing (see SceneError).
 [[nodiscard]] std::optional<SceneError> check_scene(const Scene& scene);
 
 // Thrown by the checked computation for a scene outside the ranges; what()
 // is the message of check_scene.
 class InvalidScene : public std::invalid_argument {
  public:
+  // The exception for the error check_scene found.
   explicit InvalidScene(const SceneError& error);
+  // The first field out of range.
   [[nodiscard]] SceneField field() const noexcept { return field_; }
+  // Its value.
   [[nodiscard]] float value() const noexcept { return value_; }
 
  private:
@@ -103,12 +108,10 @@ class InvalidScene : public std::invalid_argument {
 // Brightness temperatures (K) of the six channels; exactly
 // brightness_temperatures(scene, emissivities(scene.sst_c)). Unchecked, as
 // above: for callers who validated the scene already.
-[[nodiscard]] std::array<float, channel_count> brightness_temperatures(
-    const Scene& scene) noexcept;
+[[nodiscard]] std::array<float, channel_count> brightness_temperatures(const Scene& scene) noexcept;
 
 // The same, checked: throws InvalidScene for a scene outside the ranges
 // (NaN and infinities included), and computes nothing then.
-[[nodiscard]] std::array<float, channel_count> checked_brightness_temperatures(
-    const Scene& scene);
+[[nodiscard]] std::array<float, channel_count> checked_brightness_temperatures(const Scene& scene);
 
 }  // namespace nerido
