@@ -35,7 +35,8 @@ endif()
 
 set(nerido_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/nerido)
 # The installed headers, under src/ (also the input of the API reference).
-set(nerido_public_headers nerido/nerido.hpp nerido/retrieval.hpp emissivity/kleinswift.hpp
+set(nerido_public_headers nerido/nerido.hpp nerido/retrieval.hpp nerido/channels.hpp
+    emissivity/kleinswift.hpp
     emissivity/sea_water.hpp radiance/tbvanto.hpp)
 
 # The library is installed whole or not at all.

@@ -15,9 +15,6 @@
 
 namespace nerido::batch {
 
-// Number of values that make a scene.
-inline constexpr std::size_t scene_field_count = 5;
-
 // The scene's column names, in declaration order: sst_c, altitude_m, air_c,
 // wind_ms, rain_mmh.
 [[nodiscard]] std::span<const std::string, scene_field_count> scene_columns();
