@@ -52,7 +52,7 @@ struct Scene {
 
 // The fields of a scene, in declaration order.
 enum class SceneField { sst_c, altitude_m, air_c, wind_ms, rain_mmh };
-inline constexpr std::size_t scene_field_count = 5;
+inline constexpr std::size_t scene_field_count = 5;  // the number of fields
 
 // Everything a reader or writer of one field needs to know: the field
 // table holds one of these per field, and every name, unit and range the
@@ -83,6 +83,7 @@ struct FieldRange {
 
 // A scene's fields as an array in declaration order, and back.
 [[nodiscard]] std::array<float, scene_field_count> scene_values(const Scene& scene) noexcept;
+// The scene of values in the order of scene_values.
 [[nodiscard]] Scene scene_from_values(const std::array<float, scene_field_count>& values) noexcept;
 
 // The first field of `scene` outside its range, in declaration order;
@@ -137,6 +138,7 @@ class InvalidScene : public std::invalid_argument {
 // emissivities(sst_c).
 class EmissivityCache {
  public:
+  // emissivities(sst_c), kept from the previous call when the SST's bits are the same.
   [[nodiscard]] const std::array<float, channel_count>& emissivities(float sst_c) noexcept;
 
  private:
