@@ -7,9 +7,9 @@ computes the six brightness-temperature fields, adds radiometer noise,
 retrieves wind and rain from the noisy fields and prints the
 retrieved-minus-true statistics.
 
-    python3 examples/storm_field.py -n 400                 # local cluster
-    python3 examples/storm_field.py -n 20000 --scheduler tcp://host:8786
-    python3 examples/storm_field.py -n 300 --plot storm.png
+    .venv/bin/python examples/storm_field.py -n 400          # local cluster
+    .venv/bin/python examples/storm_field.py -n 20000 --scheduler tcp://host:8786
+    .venv/bin/python examples/storm_field.py -n 300 --plot storm.png
 
 With --scheduler the work runs on that cluster (its workers need the nerido
 package installed); otherwise on a small in-process LocalCluster. Nothing

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Python package into a fresh virtual environment and runs its
 # tests: the README's install command, with Debian's interpreter and
-# packages only (no package index).
+# packages only (no package index). With NERIDO_BUILD_DIR set (ctest sets
+# it), pip takes the module from that CMake build folder.
 #   python/run_tests.sh [BUILD_FOLDER] [PYTEST_OPTIONS...]   (folder default: build-python)
 # Exits non-zero when the install or a test fails, and when pytest collects
 # no tests at all.

@@ -12,13 +12,34 @@ _CHANNELS = len(_core.channels_ghz)
 
 
 class RetrievalStatus(enum.IntEnum):
-    """How a retrieval ended; the values of the `status` arrays."""
+    """How a retrieval ended; the values of the `status` arrays.
 
-    ok = 0  # converged inside the bounds, residual consistent with the noise
-    at_bound = 1  # the best fit lies at wind or rain 0 or at 150
-    poor_fit = 2  # residual RMS above 3 x the noise: the scene does not fit the model
-    not_converged = 3  # the iteration limit was reached
-    invalid_input = 4  # SST, altitude or air temperature out of range, or fewer than 3 channels
+    ok             converged inside the bounds, with a residual consistent
+                   with the noise: the values and their sigmas hold
+    at_bound       the best fit has wind or rain at exactly 0 or 150: the
+                   value is a bound, not a measurement, and its sigma means
+                   little
+    poor_fit       the RMS of the residuals, each in units of its channel's
+                   noise, is above 3: the scene does not fit the model (land
+                   or ice in view, a failed channel reading nonsense)
+    not_converged  the iteration limit was reached: the result is the best
+                   point found
+    invalid_input  SST, altitude or air temperature out of range (NaN
+                   included), an infinite Tb or fewer than three channels:
+                   every other field is NaN
+
+    When several apply, the first in the order invalid_input, not_converged,
+    poor_fit, at_bound, ok is given.
+
+    >>> RetrievalStatus(0).name
+    'ok'
+    """
+
+    ok = 0
+    at_bound = 1
+    poor_fit = 2
+    not_converged = 3
+    invalid_input = 4
 
 
 class Retrieval(NamedTuple):

@@ -33,10 +33,19 @@ constexpr std::string_view help_tail =
     "speed or rain rate to the altitude) and, at the SST and air-temperature\n"
     "prompts, ends the run. EX ends the run at any prompt.\n"
     "\n"
-    "Exit status: 0 when the operator ends the run; 1 after an interrupt\n"
-    "(\"Interrupt\"), a termination request (\"Killed\"), or a failed write to\n"
-    "standard output; an abort, after a four-line diagnostic on standard error,\n"
-    "when standard input ends while a prompt waits; 2 for a bad argument.\n";
+    "Exit status:\n"
+    "  0 when the operator ends the run; 1 after an interrupt (\"Interrupt\"),\n"
+    "  a termination request (\"Killed\"), or a failed write to standard output;\n"
+    "  an abort, after a four-line diagnostic on standard error, when standard\n"
+    "  input ends while a prompt waits; 2 for a bad argument.\n"
+    "\n"
+    "Examples:\n"
+    "  nerido\n"
+    "      the dialogue on the console\n"
+    "  printf '28\\n3000\\n15\\n10\\n5\\nEX\\n' | nerido\n"
+    "      one scene from a pipe: SST 28 deg C, altitude 3000 m, air 15 deg C,\n"
+    "      wind 10 m/s, rain 5 mm/h; prints Tb 118.98 120.67 121.45 122.82\n"
+    "      124.98 126.35 K\n";
 
 // Column where the help's description of each prompt starts.
 constexpr std::size_t help_description_column = 47;

@@ -13,6 +13,7 @@ namespace nerido::emissivity {
 // permittivity is used; at exactly this value the sea-water one.
 inline constexpr float fresh_water_salinity_limit = 0.1f;
 
+// The complex relative permittivity eps' - i eps'' of water.
 struct Permittivity {
   float real;  // eps', dimensionless
   float loss;  // eps'', dimensionless, positive for lossy water

@@ -32,11 +32,12 @@ namespace nerido {
 
 // The library's version, from the one version of the project's build.
 struct Version {
-  int major;
-  int minor;
-  int patch;
+  int major;              // incremented for changes that break the interface
+  int minor;              // incremented for additions (0.x: may change the interface)
+  int patch;              // incremented for fixes
   std::string_view text;  // "major.minor.patch"
 };
+// This library's version.
 extern const Version version;
 
 // What the radiometer looks at, and from where.
@@ -51,7 +52,7 @@ struct Scene {
 
 // The fields of a scene, in declaration order.
 enum class SceneField { sst_c, altitude_m, air_c, wind_ms, rain_mmh };
-inline constexpr std::size_t scene_field_count = 5;
+inline constexpr std::size_t scene_field_count = 5;  // the number of fields
 
 // Everything a reader or writer of one field needs to know: the field
 // table holds one of these per field, and every name, unit and range the
@@ -61,9 +62,9 @@ struct FieldRange {
   std::string_view label;   // what it is, e.g. "surface wind speed"
   std::string_view unit;    // e.g. "m/s"
   std::string_view option;  // nerido-batch's option for it, without dashes, e.g. "wind"
-  float low;
-  bool low_inclusive;  // false for the altitude: 0 itself is refused
-  float high;          // always inclusive
+  float low;                // the lowest accepted value (or, if not inclusive, the bound)
+  bool low_inclusive;       // false for the altitude: 0 itself is refused
+  float high;               // always inclusive
 };
 
 // The table entry of one field.
@@ -82,6 +83,7 @@ struct FieldRange {
 
 // A scene's fields as an array in declaration order, and back.
 [[nodiscard]] std::array<float, scene_field_count> scene_values(const Scene& scene) noexcept;
+// The scene of values in the order of scene_values.
 [[nodiscard]] Scene scene_from_values(const std::array<float, scene_field_count>& values) noexcept;
 
 // The first field of `scene` outside its range, in declaration order;
@@ -91,10 +93,11 @@ struct FieldRange {
 // The first invalid field with its value and the text that says why;
 // nothing when the scene is valid (first_invalid_field with a message).
 struct SceneError {
-  SceneField field;
-  float value;
+  SceneField field;     // the first field out of range
+  float value;          // its value
   std::string message;  // as describe_out_of_range
 };
+// The first field of `scene` outside its range, or nothing (see SceneError).
 [[nodiscard]] std::optional<SceneError> check_scene(const Scene& scene);
 
 // Degrees Celsius to kelvin as the model converts them: with the model's
@@ -105,8 +108,11 @@ struct SceneError {
 // is the message of check_scene.
 class InvalidScene : public std::invalid_argument {
  public:
+  // The exception for the error check_scene found.
   explicit InvalidScene(const SceneError& error);
+  // The first field out of range.
   [[nodiscard]] SceneField field() const noexcept { return field_; }
+  // Its value.
   [[nodiscard]] float value() const noexcept { return value_; }
 
  private:
@@ -132,6 +138,7 @@ class InvalidScene : public std::invalid_argument {
 // emissivities(sst_c).
 class EmissivityCache {
  public:
+  // emissivities(sst_c), kept from the previous call when the SST's bits are the same.
   [[nodiscard]] const std::array<float, channel_count>& emissivities(float sst_c) noexcept;
 
  private:

@@ -45,6 +45,7 @@ namespace nerido {
 // channels_ghz; NaN marks a missing channel) and the values that other
 // sensors supply.
 struct Observation {
+  // The measured brightness temperatures (K).
   std::array<float, channel_count> tb_k;
   float sst_c;       // sea-surface temperature (degrees Celsius), -2 to 45
   float altitude_m;  // radar altitude (m), above 0 and up to 16000
@@ -84,9 +85,10 @@ struct RetrievalOptions {
   // reduction_tolerance (MINPACK's xtol and ftol). 0 or more. The defaults
   // give wind and rain to about 1e-4 on noise-free data, far inside 1 sigma.
   double step_tolerance = 1e-6;
-  double reduction_tolerance = 1e-6;
+  double reduction_tolerance = 1e-6;  // see step_tolerance
 };
 
+// What a retrieval found.
 struct Retrieval {
   float wind_ms;                // retrieved wind speed (m/s), 0 to 150
   float rain_mmh;               // retrieved rain rate (mm/h), 0 to 150
@@ -96,7 +98,7 @@ struct Retrieval {
   float residual_rms_k;         // RMS over the channels used of measured minus modelled Tb (K)
   int iterations;               // Levenberg-Marquardt iterations, all fits together
   int channels_used;            // channels present (not NaN), 3 to 6 unless invalid
-  RetrievalStatus status;
+  RetrievalStatus status;       // how the retrieval ended
 };
 
 // Weighted least-squares fit of wind and rain to the channels present. For

@@ -11,7 +11,7 @@ namespace nerido::radiance {
 
 // Lowest and highest frequency of the model's window (GHz), both inside it.
 inline constexpr float window_low_ghz = 4.0f;
-inline constexpr float window_high_ghz = 8.0f;
+inline constexpr float window_high_ghz = 8.0f;  // see window_low_ghz
 
 // Every working quantity of one evaluation, in the order it arises. The
 // fields marked "single" hold the single-precision value the model rounds
@@ -50,15 +50,15 @@ struct BudgetTrace {
 
 // The parts of the budget that depend on neither channel, wind nor rain.
 struct AirTerms {
-  float sst_k;               // sea-surface temperature (K)
-  float altitude_m;          // radar altitude (m)
-  float air_k;               // flight-level air temperature (K)
-  float altitude_factor;     // q = exp(-h / 3500 m), single
-  float raw_rain_height_m;   // rain-layer top before the limits (m), single
-  float rain_height_m;       // h_R after floor and caps (m), single
-  double sky_layer_k;        // T4500 (K)
-  double low_layer_k;        // T1000 (K)
-  double upwelling_k;        // T_U (K)
+  float sst_k;              // sea-surface temperature (K)
+  float altitude_m;         // radar altitude (m)
+  float air_k;              // flight-level air temperature (K)
+  float altitude_factor;    // q = exp(-h / 3500 m), single
+  float raw_rain_height_m;  // rain-layer top before the limits (m), single
+  float rain_height_m;      // h_R after floor and caps (m), single
+  double sky_layer_k;       // T4500 (K)
+  double low_layer_k;       // T1000 (K)
+  double upwelling_k;       // T_U (K)
 };
 
 // What one channel adds to the air terms; independent of wind and rain.
