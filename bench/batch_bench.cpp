@@ -141,9 +141,9 @@ BENCHMARK(row_parse)->ArgName("flight")->Arg(0)->Arg(1);
 void row_compute(benchmark::State& state) {
   const Rows& r = rows(state.range(0) != 0);
   for (auto _ : state) {
-    SceneCalculator calculator;
+    EmissivityCache cache;
     for (const Scene& scene : r.parsed) {
-      benchmark::DoNotOptimize(calculator.compute(scene));
+      benchmark::DoNotOptimize(compute_tb(cache, scene));
     }
   }
   finish(state);

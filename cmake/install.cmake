@@ -12,7 +12,7 @@ endif()
 install(TARGETS nerido_api nerido_retrieval nerido_scene nerido_emissivity nerido_radiance
         EXPORT neridoTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(FILES src/nerido/nerido.hpp src/nerido/retrieval.hpp DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nerido)
+install(FILES src/nerido/nerido.hpp src/nerido/retrieval.hpp src/nerido/channels.hpp DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nerido)
 install(FILES src/emissivity/kleinswift.hpp src/emissivity/sea_water.hpp
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nerido/emissivity)
 install(FILES src/radiance/tbvanto.hpp DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/nerido/radiance)

@@ -9,7 +9,7 @@ target_link_libraries(batch_test PRIVATE nerido_batch)
 
 nerido_gtest(batch_program_test batch_program_test.cpp)
 target_compile_definitions(batch_program_test PRIVATE
-  NERIDO_BATCH_PROGRAM="$<TARGET_FILE:nerido-batch>")
+  NERIDO_BATCH_PROGRAM="$<TARGET_FILE:nerido-batch>" NERIDO_PROJECT_VERSION="${PROJECT_VERSION}")
 add_dependencies(batch_program_test nerido-batch)
 
 if(nerido_have_retrieval)

@@ -290,7 +290,7 @@ TEST(CommandLine, ExitStatusesAndOneLineMessages) {
       EXPECT_FALSE(fs::exists(dir / "p.png"));
     }
   }
-  EXPECT_EQ(run_batch(dir, {"--version"}).out, "nerido-batch 0.2.0\n");
+  EXPECT_EQ(run_batch(dir, {"--version"}).out, "nerido-batch " NERIDO_PROJECT_VERSION "\n");
   EXPECT_TRUE(run_batch(dir, {"forward", "--help"}).out.find("--on-error") != std::string::npos);
 }
 

@@ -31,7 +31,7 @@ inline constexpr Pieces cr_and_lf_in_different_reads{"CR and LF in different rea
 inline constexpr Pieces every_split[] = {one_byte_per_read, one_line_per_read,
                                          lines_split_across_reads, cr_and_lf_in_different_reads};
 
-class ChunkedSource final : public dialogue::ByteSource {
+class ChunkedSource final : public dialogue::LookaheadInput {
  public:
   ChunkedSource(std::string_view text, const Pieces& pieces) : text_(text), pieces_(pieces) {}
   [[nodiscard]] int reads_after_end() const { return reads_after_end_; }

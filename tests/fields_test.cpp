@@ -3,12 +3,14 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "chunked_source.hpp"
+#include "dialogue/driver.hpp"
 #include "dialogue/line_reader.hpp"
 #include "dialogue/output_record.hpp"
 #include "dialogue/value_field.hpp"
@@ -267,7 +269,7 @@ TEST(ByteSink, OutputBeyondTheBufferArrivesWholeAndInOrder) {
 }
 
 // Reads every line from `in` with cread and describes each read.
-std::string read_all(ByteSource& in) {
+std::string read_all(LookaheadInput& in) {
   std::string trace;
   for (int guard = 0; guard < 10; ++guard) {
     LineBuffer line;
@@ -343,6 +345,29 @@ TEST(Cread, ClassifiesAndPreparesLines) {
       EXPECT_EQ(read_all(in), c.reads) << '"' << c.input << "\", " << pieces.name;
       EXPECT_EQ(in.reads_after_end(), 0) << '"' << c.input << "\", " << pieces.name;
     }
+  }
+}
+
+}  // namespace
+}  // namespace nerido::dialogue
+
+namespace nerido::dialogue {
+namespace {
+
+// The range messages are the calculator's own texts, kept byte for byte; the
+// bounds they state must be the ones the field table checks.
+TEST(RangeMessages, StateTheBoundsOfTheFieldTable) {
+  for (std::size_t i = 0; i < scene_field_count; ++i) {
+    const auto field = static_cast<SceneField>(i);
+    const std::string message{range_message(field)};
+    const std::size_t open = message.find('(');
+    ASSERT_NE(open, std::string::npos) << message;
+    char* end = nullptr;
+    const float low = std::strtof(message.c_str() + open + 1, &end);
+    ASSERT_EQ(std::string_view(end, 4), " to ") << message;
+    const float high = std::strtof(end + 4, nullptr);
+    EXPECT_EQ(low, field_range(field).low) << message;
+    EXPECT_EQ(high, field_range(field).high) << message;
   }
 }
 

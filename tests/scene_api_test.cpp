@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <cstring>
 #include <limits>
 #include <string>
 
@@ -99,6 +100,7 @@ TEST(SceneApi, ValidationNamesTheFirstBadFieldItsValueAndRange) {
   };
   for (const Case& c : cases) {
     const auto error = check_scene(c.scene);
+    EXPECT_EQ(first_invalid_field(c.scene), error ? std::optional{error->field} : std::nullopt);
     if (c.message == nullptr) {
       EXPECT_FALSE(error) << error->message;
       EXPECT_NO_THROW(static_cast<void>(checked_brightness_temperatures(c.scene)));
@@ -114,6 +116,25 @@ TEST(SceneApi, ValidationNamesTheFirstBadFieldItsValueAndRange) {
       EXPECT_EQ(e.field(), error->field);
     }
   }
+}
+
+TEST(SceneApi, EmissivityCacheGivesTheEmissivitiesOfEachSst) {
+  // Repeats, a change back, both zeros (different bits) and NaN.
+  const float ssts[] = {28, 28, 12.5f, 28, 0.0f, -0.0f, -0.0f,
+                        std::numeric_limits<float>::quiet_NaN(), 45};
+  EmissivityCache cache;
+  for (const float sst : ssts) {
+    const auto expected = emissivities(sst);
+    const auto& got = cache.emissivities(sst);
+    EXPECT_EQ(std::memcmp(got.data(), expected.data(), sizeof expected), 0) << sst;
+  }
+}
+
+TEST(SceneApi, SceneValuesRoundTrip) {
+  const Scene scene{1, 2, 3, 4, 5};
+  const auto values = scene_values(scene);
+  EXPECT_EQ(values, (std::array<float, scene_field_count>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(scene_values(scene_from_values(values)), values);
 }
 
 TEST(SceneApi, VersionIsTheProjectVersion) {

@@ -216,7 +216,7 @@ class TranscriptTest : public ::testing::TestWithParam<Transcript> {};
 
 // Runs a dialogue on `in` and string output; says what the program would
 // have written and how it would have ended.
-Transcript run_in_process(ByteSource& in) {
+Transcript run_in_process(LookaheadInput& in) {
   StringSink out;
   const Outcome outcome = run_dialogue(in, out);
   out.flush();
@@ -619,7 +619,7 @@ TEST(ProgramEnds, HundredMegabyteLineNeedsNoMoreMemory) {
 // Input that reports a stop request from the moment its text has been read
 // in, as standard input does when a signal arrives while the program works
 // through lines it has already buffered.
-class StopAfterText final : public ByteSource {
+class StopAfterText final : public LookaheadInput {
  public:
   explicit StopAfterText(std::string_view text) : text_(text) {}
   [[nodiscard]] bool stop_requested() const override { return handed_out_; }

@@ -35,3 +35,15 @@ def contiguous_copy(array, shape):
     Always a copy: the C++ loop reads it without the interpreter lock, so no
     other Python thread may hold a reference to it."""
     return np.array(np.broadcast_to(array, shape), dtype=np.float32, order="C").reshape(-1)
+
+
+def field_lines(names, indent=8):
+    """Docstring lines "name  label, range" for scene fields, from the library's field table."""
+    from nerido import _core
+
+    table = {name: (label, range_text) for name, label, range_text in _core.fields}
+    width = max(len(name) for name in names) + 2
+    pad = " " * indent
+    return "\n".join(
+        f"{pad}{name:<{width}}{table[name][0]}, {table[name][1]}" for name in names
+    )

@@ -3,7 +3,7 @@
 import numpy as np
 
 from nerido import _core
-from nerido._arrays import as_float32, broadcast_shape, contiguous_copy
+from nerido._arrays import as_float32, broadcast_shape, contiguous_copy, field_lines
 
 # The channels' frequencies (GHz), in the order of the last axis of every result.
 channels_ghz = np.array(_core.channels_ghz, dtype=np.float32)
@@ -16,11 +16,7 @@ def brightness_temperatures(sst_c, altitude_m, air_c, wind_ms, rain_mmh, *, erro
     """Brightness temperatures (K) of the six channels for every scene.
 
     Parameters (numbers or arrays of any shapes that broadcast together):
-        sst_c       sea-surface temperature (degrees Celsius), -2 to 45
-        altitude_m  radar altitude (m), above 0 and up to 16000
-        air_c       flight-level air temperature (degrees Celsius), -70 to 45
-        wind_ms     surface wind speed (m/s), 0 to 150
-        rain_mmh    rain rate (mm/h), 0 to 150
+{fields}
         errors      "raise" (default): a value outside its range, NaN or an
                     infinity raises ValueError naming the field, the value,
                     the first bad element's index and the range;
@@ -51,6 +47,11 @@ def brightness_temperatures(sst_c, altitude_m, air_c, wind_ms, rain_mmh, *, erro
     if first_bad >= 0:
         raise ValueError(_scene_error_text(flat, first_bad, shape))
     return out
+
+
+brightness_temperatures.__doc__ = brightness_temperatures.__doc__.replace(
+    "{fields}", field_lines([name for name, _, _ in _core.fields])
+)
 
 
 def _scene_error_text(flat, index, shape):

@@ -30,7 +30,6 @@ namespace {
 // A read-only input: exactly float32 and C-contiguous (never converted here).
 using Floats = py::array_t<float, py::array::c_style>;
 
-inline constexpr std::size_t field_count = 5;
 inline constexpr float quiet_nan = std::numeric_limits<float>::quiet_NaN();
 
 // Element count of an array, checked against the count the loop expects.
@@ -42,39 +41,6 @@ std::size_t checked_size(const Floats& array, std::size_t expected, const char* 
   }
   return size;
 }
-
-// The index (in declaration order) of the first field of `scene` outside its
-// range, or -1 for a valid scene. Allocates nothing.
-int first_bad_field(const nerido::Scene& scene) noexcept {
-  const std::array<float, field_count> values{scene.sst_c, scene.altitude_m, scene.air_c,
-                                              scene.wind_ms, scene.rain_mmh};
-  for (std::size_t i = 0; i < field_count; ++i) {
-    if (!nerido::in_range(static_cast<nerido::SceneField>(i), values[i])) {
-      return static_cast<int>(i);
-    }
-  }
-  return -1;
-}
-
-// Calm-sea emissivities, recomputed only when the SST's bits change from one
-// scene to the next (a field of constant SST costs a sixth as much).
-class EmissivityCache {
- public:
-  const std::array<float, nerido::channel_count>& at(float sst_c) noexcept {
-    const auto bits = std::bit_cast<std::uint32_t>(sst_c);
-    if (!filled_ || bits != sst_bits_) {
-      emissivities_ = nerido::emissivities(sst_c);
-      sst_bits_ = bits;
-      filled_ = true;
-    }
-    return emissivities_;
-  }
-
- private:
-  std::array<float, nerido::channel_count> emissivities_{};
-  std::uint32_t sst_bits_ = 0;
-  bool filled_ = false;
-};
 
 // Six brightness temperatures per scene into `out` (n x 6). An invalid scene
 // either stops the loop (its index is returned) or gets six NaNs. Returns -1
@@ -98,26 +64,25 @@ std::ptrdiff_t scene_loop(const Floats& sst_c, const Floats& altitude_m, const F
   float* tb = out.mutable_data();
 
   py::gil_scoped_release unlocked;
-  EmissivityCache cache;
+  nerido::EmissivityCache cache;
   for (std::size_t i = 0; i < n; ++i) {
     const nerido::Scene scene{sst[i], altitude[i], air[i], wind[i], rain[i]};
     float* row = tb + i * nerido::channel_count;
-    if (first_bad_field(scene) >= 0) {
+    if (nerido::first_invalid_field(scene)) {
       if (stop_at_invalid) {
         return static_cast<std::ptrdiff_t>(i);
       }
       std::fill(row, row + nerido::channel_count, quiet_nan);
       continue;
     }
-    const auto values = nerido::brightness_temperatures(scene, cache.at(scene.sst_c));
+    const auto values = nerido::brightness_temperatures(scene, cache.emissivities(scene.sst_c));
     std::copy(values.begin(), values.end(), row);
   }
   return -1;
 }
 
 // The first invalid field of one scene and why: (field name, message), or None.
-py::object scene_error(float sst_c, float altitude_m, float air_c, float wind_ms,
-                       float rain_mmh) {
+py::object scene_error(float sst_c, float altitude_m, float air_c, float wind_ms, float rain_mmh) {
   const auto error = nerido::check_scene({sst_c, altitude_m, air_c, wind_ms, rain_mmh});
   if (!error) {
     return py::none();
@@ -161,7 +126,7 @@ py::tuple retrieval_loop(const Floats& tb_k, const Floats& sst_c, const Floats& 
                 observation.tb_k.begin());
       const nerido::Retrieval r = nerido::retrieve(observation, options);
       const std::array<float, retrieval_float_count> values{
-          r.wind_ms,          r.rain_mmh, r.wind_sigma_ms, r.rain_sigma_mmh, r.wind_rain_correlation,
+          r.wind_ms,       r.rain_mmh, r.wind_sigma_ms, r.rain_sigma_mmh, r.wind_rain_correlation,
           r.residual_rms_k};
       for (std::size_t k = 0; k < retrieval_float_count; ++k) {
         field_data[k][i] = values[k];
@@ -194,11 +159,15 @@ PYBIND11_MODULE(_core, m) {
   m.attr("version") = std::string{nerido::version.text};
   m.attr("channels_ghz") =
       std::vector<float>(nerido::channels_ghz.begin(), nerido::channels_ghz.end());
-  std::vector<std::string> names;
-  for (std::size_t i = 0; i < field_count; ++i) {
-    names.emplace_back(nerido::field_range(static_cast<nerido::SceneField>(i)).name);
+  // The scene's field table: (name, label, range) for each field, in order.
+  py::list fields;
+  for (std::size_t i = 0; i < nerido::scene_field_count; ++i) {
+    const auto field = static_cast<nerido::SceneField>(i);
+    const nerido::FieldRange& r = nerido::field_range(field);
+    fields.append(
+        py::make_tuple(std::string{r.name}, std::string{r.label}, nerido::range_text(field)));
   }
-  m.attr("field_names") = names;
+  m.attr("fields") = fields;
 
   m.def("scene_loop", &scene_loop, py::arg("sst_c").noconvert(), py::arg("altitude_m").noconvert(),
         py::arg("air_c").noconvert(), py::arg("wind_ms").noconvert(),

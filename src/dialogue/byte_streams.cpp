@@ -5,7 +5,7 @@
 
 namespace nerido::dialogue {
 
-int ByteSource::refill(bool consume) {
+int LookaheadInput::refill(bool consume) {
   if (final_ != 0) {
     return final_;  // the end is final: a console is not asked twice
   }

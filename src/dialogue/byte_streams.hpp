@@ -11,15 +11,15 @@
 namespace nerido::dialogue {
 
 // Input with a one-byte look-ahead; its end, once reported, is final.
-class ByteSource {
+class LookaheadInput {
  public:
   static constexpr int end_of_input = -1;
   static constexpr int read_failed = -2;  // a failing read, or a stop request
 
-  ByteSource() = default;
-  ByteSource(const ByteSource&) = delete;
-  ByteSource& operator=(const ByteSource&) = delete;
-  virtual ~ByteSource() = default;
+  LookaheadInput() = default;
+  LookaheadInput(const LookaheadInput&) = delete;
+  LookaheadInput& operator=(const LookaheadInput&) = delete;
+  virtual ~LookaheadInput() = default;
 
   // The next byte (0 to 255), end_of_input or read_failed; consumes it.
   int get() { return pos_ < len_ ? static_cast<unsigned char>(buffer_[pos_++]) : refill(true); }
@@ -74,7 +74,7 @@ class ByteSink {
 };
 
 // Input from a string held by the caller.
-class StringSource final : public ByteSource {
+class StringSource final : public LookaheadInput {
  public:
   explicit StringSource(std::string_view text) : text_(text) {}
 

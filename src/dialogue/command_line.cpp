@@ -2,26 +2,25 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 
+#include "dialogue/driver.hpp"
 #include "nerido/nerido.hpp"
 
 namespace nerido::dialogue {
 namespace {
 
-constexpr std::string_view help_text =
+constexpr std::string_view help_head =
     "Usage: nerido [--help | --version]\n"
     "\n"
     "Brightness temperatures (K) that a nadir-looking radiometer receives from\n"
     "the sea in six channels, 4.74 to 7.09 GHz. The program asks for five values,\n"
     "one prompt at a time:\n"
-    "\n"
-    "  Enter SST (deg C) >                          sea-surface temperature, -2 to 45\n"
-    "  Enter Radar Altitude (meters) >              above 0, up to 16000\n"
-    "  Enter Flight Level Ambient Temp (deg C) >    air temperature, -70 to +45\n"
-    "  Estimated Wind Speed (m/s) >                 0 to 150\n"
-    "  Estimated Rain Rate (mm/hr) >                0 to 150\n"
+    "\n";
+
+constexpr std::string_view help_tail =
     "\n"
     "and prints the six frequencies and their brightness temperatures. It then\n"
     "asks for a new wind speed and rain rate, keeping the other three values.\n"
@@ -38,6 +37,32 @@ constexpr std::string_view help_text =
     "(\"Interrupt\"), a termination request (\"Killed\"), or a failed write to\n"
     "standard output; an abort, after a four-line diagnostic on standard error,\n"
     "when standard input ends while a prompt waits; 2 for a bad argument.\n";
+
+// Column where the help's description of each prompt starts.
+constexpr std::size_t help_description_column = 47;
+
+// One line of the prompt table: the prompt, what it asks for and its range.
+std::string prompt_help_line(SceneField field) {
+  std::string line = "  ";
+  std::string_view prompt = prompt_text(field);
+  while (!prompt.empty() && prompt.back() == ' ') {
+    prompt.remove_suffix(1);
+  }
+  line += prompt;
+  line.resize(std::max(line.size() + 1, help_description_column), ' ');
+  line += field_range(field).label;
+  line += ", " + range_text(field) + "\n";
+  return line;
+}
+
+std::string help_text() {
+  std::string text{help_head};
+  for (std::size_t i = 0; i < scene_field_count; ++i) {
+    text += prompt_help_line(static_cast<SceneField>(i));
+  }
+  text += help_tail;
+  return text;
+}
 
 void write_text(int fd, std::string_view text) {
   while (!text.empty()) {
@@ -57,7 +82,7 @@ std::optional<int> handle_arguments(std::span<const char* const> arguments) {
   }
   const std::string_view first = arguments[0] != nullptr ? arguments[0] : "";
   if (arguments.size() == 1 && first == "--help") {
-    write_text(STDOUT_FILENO, help_text);
+    write_text(STDOUT_FILENO, help_text());
     return 0;
   }
   if (arguments.size() == 1 && first == "--version") {

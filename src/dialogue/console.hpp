@@ -27,7 +27,7 @@ void install_signal_handlers(SignalActionCall call = ::sigaction);
 // standard error, status 1): everything written so far has been flushed by
 // the prompt. A signal that arrives at any other time is reported through
 // stop_requested() and handled by finish().
-class StandardInput final : public ByteSource {
+class StandardInput final : public LookaheadInput {
  public:
   [[nodiscard]] bool stop_requested() const override;
 

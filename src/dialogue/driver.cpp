@@ -39,6 +39,12 @@ constexpr std::array<PromptRule, static_cast<std::size_t>(Prompt::count)> prompt
 
 const PromptRule& rule(Prompt p) { return prompt_rules[static_cast<std::size_t>(p)]; }
 
+// The rule of the prompt that asks for `field` (one prompt per field).
+const PromptRule& rule_of(SceneField field) {
+  return *std::find_if(prompt_rules.begin(), prompt_rules.end(),
+                       [field](const PromptRule& r) { return r.field == field; });
+}
+
 // A value line must hold one value that fits the ten-column field, the
 // point the line reader appended included. The field rule would silently
 // ignore text past column 10 ('     15000' would read as 0.15, '28        sea'
@@ -53,7 +59,7 @@ bool holds_one_value(const LineBuffer& line) {
 // Everything the dialogue holds for the whole run.
 class Dialogue {
  public:
-  Dialogue(ByteSource& in, ByteSink& out) : in_(in), out_(out) {}
+  Dialogue(LookaheadInput& in, ByteSink& out) : in_(in), out_(out) {}
   Outcome run();
 
  private:
@@ -63,7 +69,7 @@ class Dialogue {
   void compute_and_print();
   void write_line(std::string_view text);
 
-  ByteSource& in_;
+  LookaheadInput& in_;
   ByteSink& out_;
   Record record_;
   LineBuffer line_{};
@@ -181,6 +187,9 @@ Outcome Dialogue::run() {
 
 }  // namespace
 
-Outcome run_dialogue(ByteSource& in, ByteSink& out) { return Dialogue(in, out).run(); }
+std::string_view prompt_text(SceneField field) { return rule_of(field).text; }
+std::string_view range_message(SceneField field) { return rule_of(field).range_message; }
+
+Outcome run_dialogue(LookaheadInput& in, ByteSink& out) { return Dialogue(in, out).run(); }
 
 }  // namespace nerido::dialogue

@@ -2,8 +2,11 @@
 // brightness temperatures whenever all five values stand.
 #pragma once
 
+#include <string_view>
+
 #include "dialogue/byte_streams.hpp"
 #include "dialogue/line_reader.hpp"
+#include "nerido/nerido.hpp"
 
 namespace nerido::dialogue {
 
@@ -18,9 +21,14 @@ struct Outcome {
   LineRead read = LineRead::delivered;  // for input_ended: how the read ended
 };
 
+// The prompt that asks for a field, e.g. "Estimated Wind Speed (m/s) > ",
+// and the message that refuses a value outside the field's range.
+std::string_view prompt_text(SceneField field);
+std::string_view range_message(SceneField field);
+
 // Runs one whole dialogue on `in` and `out` and says how it ended. It owns
 // every value of the run; what the process does at the end (exit status,
 // diagnostic, abort) is the caller's.
-Outcome run_dialogue(ByteSource& in, ByteSink& out);
+Outcome run_dialogue(LookaheadInput& in, ByteSink& out);
 
 }  // namespace nerido::dialogue

@@ -15,7 +15,7 @@ constexpr unsigned char highest_number_start = 64;
 
 // Reads one line into the first columns of `columns` (the caller has blank-
 // filled them) and drops what does not fit.
-LineRead read_line(ByteSource& in, std::span<char> columns) {
+LineRead read_line(LookaheadInput& in, std::span<char> columns) {
   if (in.ended()) {
     return LineRead::ended_before_start;
   }
@@ -25,10 +25,10 @@ LineRead read_line(ByteSource& in, std::span<char> columns) {
   std::size_t column = 0;
   for (;;) {
     int c = in.get();
-    if (c == ByteSource::read_failed) {
+    if (c == LookaheadInput::read_failed) {
       return in.stop_requested() ? LineRead::stopped : LineRead::ended_while_filling;
     }
-    if (c == ByteSource::end_of_input) {
+    if (c == LookaheadInput::end_of_input) {
       // A last line without a line end is delivered; the source now says
       // ended(), so the next read reports the end before it starts.
       return column == 0 ? LineRead::ended_while_filling : LineRead::delivered;
@@ -47,7 +47,7 @@ LineRead read_line(ByteSource& in, std::span<char> columns) {
     do {
       c = in.get();
     } while (c >= 0 && c != line_feed);
-    if (c == ByteSource::read_failed && in.stop_requested()) {
+    if (c == LookaheadInput::read_failed && in.stop_requested()) {
       return LineRead::stopped;
     }
     return LineRead::delivered;
@@ -60,7 +60,7 @@ bool begins_with(std::span<const char> line, char first, char second) {
 
 }  // namespace
 
-LineRead cread(ByteSource& in, std::span<char> buffer, std::int32_t& status) {
+LineRead cread(LookaheadInput& in, std::span<char> buffer, std::int32_t& status) {
   std::fill(buffer.begin(), buffer.end(), ' ');
   const LineRead read = read_line(in, buffer);
   if (read != LineRead::delivered) {

@@ -39,6 +39,6 @@ inline constexpr std::int32_t exit_line = 3;  // begins with "EX", any case
 // than a letter, so that '28' reads as 28.0 and not with five implied
 // decimals. Returns how the read went; `status` is set only for a delivered
 // line.
-LineRead cread(ByteSource& in, std::span<char> buffer, std::int32_t& status);
+LineRead cread(LookaheadInput& in, std::span<char> buffer, std::int32_t& status);
 
 }  // namespace nerido::dialogue

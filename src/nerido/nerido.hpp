@@ -7,15 +7,25 @@
 // its own sources with cannot change a result bit. (Linking a program with
 // -ffast-math sets flush-to-zero for the whole process, which does change
 // results for subnormal inputs.)
+//
+// Threads: every function here may be called from any number of threads at
+// once (each reads only its arguments and constant tables); an
+// EmissivityCache belongs to one thread at a time. Allocation: none of the
+// computations allocates; the functions that return a std::string or a
+// SceneError (range_text, describe_out_of_range, check_scene) and the
+// throwing path of checked_brightness_temperatures do. The retrieval
+// (retrieval.hpp) says the same of itself.
 #pragma once
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 
+#include "nerido/channels.hpp"
 #include "nerido/retrieval.hpp"
 
 namespace nerido {
@@ -29,51 +39,67 @@ struct Version {
 };
 extern const Version version;
 
-// Number of radiometer channels.
-inline constexpr std::size_t channel_count = 6;
-// The channels' frequencies (GHz), in the order of every six-value array.
-inline constexpr std::array<float, channel_count> channels_ghz{4.74f, 5.31f, 5.57f,
-                                                               6.02f, 6.69f, 7.09f};
-
 // What the radiometer looks at, and from where.
 struct Scene {
-  float sst_c;       // sea-surface temperature (degrees Celsius), -2 to 45
-  float altitude_m;  // radar altitude (m), above 0 and up to 16000
-  float air_c;       // flight-level air temperature (degrees Celsius), -70 to 45
-  float wind_ms;     // surface wind speed (m/s), 0 to 150
-  float rain_mmh;    // rain rate (mm/h), 0 to 150
+  float sst_c;       // sea-surface temperature (degrees Celsius)
+  float altitude_m;  // radar altitude (m)
+  float air_c;       // flight-level air temperature (degrees Celsius)
+  float wind_ms;     // surface wind speed (m/s)
+  float rain_mmh;    // rain rate (mm/h)
 };
+// The accepted ranges of the fields are in the table below (field_range).
 
 // The fields of a scene, in declaration order.
 enum class SceneField { sst_c, altitude_m, air_c, wind_ms, rain_mmh };
+inline constexpr std::size_t scene_field_count = 5;
 
-// The accepted range of one field.
+// Everything a reader or writer of one field needs to know: the field
+// table holds one of these per field, and every name, unit and range the
+// programs print or check is read from it.
 struct FieldRange {
-  std::string_view name;  // the field's name, e.g. "wind_ms"
+  std::string_view name;    // the field's name, e.g. "wind_ms" (also the CSV column)
+  std::string_view label;   // what it is, e.g. "surface wind speed"
+  std::string_view unit;    // e.g. "m/s"
+  std::string_view option;  // nerido-batch's option for it, without dashes, e.g. "wind"
   float low;
   bool low_inclusive;  // false for the altitude: 0 itself is refused
   float high;          // always inclusive
-  std::string_view unit;  // e.g. "m/s"
 };
 
-// The accepted range of each field.
+// The table entry of one field.
 [[nodiscard]] const FieldRange& field_range(SceneField field) noexcept;
 
 // True when `value` lies in the field's range (never for NaN or infinities).
 [[nodiscard]] bool in_range(SceneField field, float value) noexcept;
 
+// The field's range as text, e.g. "0 to 150 m/s" or "0 (exclusive) to
+// 16000 m"; bounds written as the shortest text that reads back to them.
+[[nodiscard]] std::string range_text(SceneField field);
+
 // Why a value is refused, e.g. "wind_ms = 151 is outside 0 to 150 m/s". The
 // value is written as the shortest text that reads back to the same float.
 [[nodiscard]] std::string describe_out_of_range(SceneField field, float value);
 
-// The first field of `scene` outside its range, in declaration order, and
-// the text that says why; nothing when the scene is valid.
+// A scene's fields as an array in declaration order, and back.
+[[nodiscard]] std::array<float, scene_field_count> scene_values(const Scene& scene) noexcept;
+[[nodiscard]] Scene scene_from_values(const std::array<float, scene_field_count>& values) noexcept;
+
+// The first field of `scene` outside its range, in declaration order;
+// nothing when the scene is valid. Allocates nothing.
+[[nodiscard]] std::optional<SceneField> first_invalid_field(const Scene& scene) noexcept;
+
+// The first invalid field with its value and the text that says why;
+// nothing when the scene is valid (first_invalid_field with a message).
 struct SceneError {
   SceneField field;
   float value;
   std::string message;  // as describe_out_of_range
 };
 [[nodiscard]] std::optional<SceneError> check_scene(const Scene& scene);
+
+// Degrees Celsius to kelvin as the model converts them: with the model's
+// own offset, 0.004 K below the usual one, rounded to single precision.
+[[nodiscard]] float model_kelvin(float celsius) noexcept;
 
 // Thrown by the checked computation for a scene outside the ranges; what()
 // is the message of check_scene.
@@ -100,15 +126,27 @@ class InvalidScene : public std::invalid_argument {
 [[nodiscard]] std::array<float, channel_count> brightness_temperatures(
     const Scene& scene, const std::array<float, channel_count>& emissivities) noexcept;
 
+// The calm-sea emissivities of a run of scenes, recomputed only when the
+// SST's bits change from one scene to the next (a run of constant SST costs
+// about a sixth as much). One object per thread; the results are exactly
+// emissivities(sst_c).
+class EmissivityCache {
+ public:
+  [[nodiscard]] const std::array<float, channel_count>& emissivities(float sst_c) noexcept;
+
+ private:
+  std::array<float, channel_count> emissivities_{};
+  std::uint32_t sst_bits_ = 0;
+  bool filled_ = false;
+};
+
 // Brightness temperatures (K) of the six channels; exactly
 // brightness_temperatures(scene, emissivities(scene.sst_c)). Unchecked, as
 // above: for callers who validated the scene already.
-[[nodiscard]] std::array<float, channel_count> brightness_temperatures(
-    const Scene& scene) noexcept;
+[[nodiscard]] std::array<float, channel_count> brightness_temperatures(const Scene& scene) noexcept;
 
 // The same, checked: throws InvalidScene for a scene outside the ranges
 // (NaN and infinities included), and computes nothing then.
-[[nodiscard]] std::array<float, channel_count> checked_brightness_temperatures(
-    const Scene& scene);
+[[nodiscard]] std::array<float, channel_count> checked_brightness_temperatures(const Scene& scene);
 
 }  // namespace nerido

@@ -27,11 +27,17 @@
 // into the domain. The errors of wind and rain are strongly anti-correlated
 // (about -0.9 to -1.0): a warmer spectrum is more wind or more rain.
 // Model errors are not included.
+//
+// Threads and memory: retrieve() may run on any number of threads at once
+// (it reads only its arguments); it allocates small working arrays of the
+// solver (dynamically sized Eigen vectors) on each call.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <string_view>
+
+#include "nerido/channels.hpp"
 
 namespace nerido {
 
@@ -39,7 +45,7 @@ namespace nerido {
 // channels_ghz; NaN marks a missing channel) and the values that other
 // sensors supply.
 struct Observation {
-  std::array<float, 6> tb_k;
+  std::array<float, channel_count> tb_k;
   float sst_c;       // sea-surface temperature (degrees Celsius), -2 to 45
   float altitude_m;  // radar altitude (m), above 0 and up to 16000
   float air_c;       // flight-level air temperature (degrees Celsius), -70 to 45
@@ -66,7 +72,7 @@ enum class RetrievalStatus {
 struct RetrievalOptions {
   // 1 sigma of each channel's measurement (K); positive and finite for each
   // channel present.
-  std::array<float, 6> noise_k{0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f};
+  std::array<float, channel_count> noise_k{0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f};
   // Levenberg-Marquardt iterations (Jacobian evaluations) summed over the
   // fits of one retrieval, 0 or more; when they run out the status is
   // not_converged and the result is the best point reached (0 gives the

@@ -3,46 +3,26 @@
 #include <limits>
 
 #include "precision/precision.hpp"
+#include "radiance/budget_coefficients.hpp"
 
 namespace nerido::radiance {
 namespace {
 
-// Reference frequency of the wind-emissivity law (GHz); the same single value
-// as the lowest channel.
-inline constexpr double reference_ghz = coef(4.74f);
-// Scale height of the exponential atmosphere (m).
-inline constexpr double scale_height_m = coef(3500.0f);
-// Air temperature at the top of the rain layer (K); 272.15, not 273.15.
-inline constexpr double rain_top_k = coef(272.15f);
-// Lapse rate used to place the rain-layer top (K per metre).
-inline constexpr double rain_lapse_k_per_m = coef(0.00522f);
-// Lowest rain-layer top (m).
-inline constexpr float rain_floor_m = 150.0f;
-// Above this altitude (m) the rain layer is capped at high_rain_cap_m.
-inline constexpr float high_flight_m = 11000.0f;
-inline constexpr float high_rain_cap_m = 5000.0f;
-// Depth of the rain column crossed by the downwelling sky (m).
-inline constexpr double rain_column_m = coef(4000.0f);
-// Lapse rate for the effective temperatures of the air layers (K per metre).
-inline constexpr double layer_lapse_k_per_m = coef(0.0058f);
-// Heights of the sky layer and the low layer (m).
-inline constexpr double sky_layer_m = coef(4500.0f);
-inline constexpr double low_layer_m = coef(1000.0f);
-// Cosmic background (K).
-inline constexpr double cosmic_k = coef(2.7f);
+using namespace budget;
+
 inline constexpr double one = coef(1.0f);
 
 // Wind emissivity increment at the reference frequency, three pieces in
 // wind speed w (m/s). The pieces nearly, but not exactly, join.
 double wind_increment(float wind_ms) noexcept {
   const double w = wide(wind_ms);
-  if (wind_ms < 7.0f) {
-    return coef(0.001232f) * w;
+  if (wind_ms < first_join_ms) {
+    return low_wind_slope * w;
   }
-  if (wind_ms < 37.0f) {
-    return (coef(0.0002492f) * w + coef(0.00344f)) + coef(7.02e-5f) * w * w;
+  if (wind_ms < second_join_ms) {
+    return (mid_wind_linear * w + mid_wind_offset) + mid_wind_quadratic * w * w;
   }
-  return coef(0.005444f) * w - coef(0.09266f);
+  return high_wind_slope * w - high_wind_offset;
 }
 
 // Frequency correction of the wind increment; exactly 0 at the reference
@@ -50,12 +30,12 @@ double wind_increment(float wind_ms) noexcept {
 double frequency_correction(float frequency_ghz, float wind_ms) noexcept {
   const double w = wide(wind_ms);
   return (wide(frequency_ghz) - reference_ghz) *
-         ((coef(5.166e-6f) * w * w + coef(1.86e-5f) * w) + coef(0.0002788f));
+         ((correction_quadratic * w * w + correction_linear * w) + correction_constant);
 }
 
 // Zenith transmissivity of the whole atmosphere, linear in frequency.
 float zenith_transmissivity(float frequency_ghz) noexcept {
-  return to_single(coef(0.99456f) - coef(0.0010505f) * wide(frequency_ghz));
+  return to_single(zenith_offset - zenith_slope_per_ghz * wide(frequency_ghz));
 }
 
 // Fraction of the exponential atmosphere above the aircraft.
@@ -121,9 +101,9 @@ RainTerms rain_terms(float rain_mmh) noexcept {
   r.rain_mmh = rain_mmh;
   r.negative = rain_mmh < 0.0f;
   const double rain = wide(rain_mmh);
-  r.rain_rate_factor = to_single(dmath::pow(rain, coef(0.06f)));
-  r.frequency_exponent = coef(2.63f) * wide(r.rain_rate_factor);
-  r.rain_rate_power = to_single(dmath::pow(rain, coef(0.87f)));
+  r.rain_rate_factor = to_single(dmath::pow(rain, rain_factor_power));
+  r.frequency_exponent = rain_frequency_exponent * wide(r.rain_rate_factor);
+  r.rain_rate_power = to_single(dmath::pow(rain, rain_power));
   return r;
 }
 
@@ -143,10 +123,9 @@ BudgetTrace trace_terms(const AirTerms& air, const ChannelTerms& channel, float 
   // Rain attenuation: a power law in frequency and rain rate (per metre).
   t.rain_rate_factor = rain.rain_rate_factor;
   t.frequency_exponent = rain.frequency_exponent;
-  t.frequency_factor =
-      to_single(dmath::pow(wide(channel.frequency_ghz), rain.frequency_exponent));
+  t.frequency_factor = to_single(dmath::pow(wide(channel.frequency_ghz), rain.frequency_exponent));
   t.rain_rate_power = rain.rain_rate_power;
-  t.rain_attenuation = (wide(t.frequency_factor) * coef(3.94e-9f)) * wide(t.rain_rate_power);
+  t.rain_attenuation = (wide(t.frequency_factor) * rain_scale_per_m) * wide(t.rain_rate_power);
   t.rain_up_transmissivity = to_single(dmath::exp(-t.rain_attenuation * wide(t.rain_height_m)));
   t.rain_down_transmissivity = to_single(dmath::exp(-t.rain_attenuation * rain_column_m));
 

@@ -4,34 +4,26 @@
 
 #include "nerido/nerido.hpp"
 #include "precision/precision.hpp"
+#include "radiance/budget_coefficients.hpp"
 #include "radiance/tbvanto.hpp"
 
 namespace nerido::retrieval {
 namespace {
 
-// The wind law's reference frequency (GHz), the lowest channel.
-inline constexpr double reference_ghz = coef(4.74f);
 inline constexpr std::size_t minimum_channels = 3;
-
-// Degrees Celsius to the model's kelvin (273.146, rounded to single as the
-// scene computation does).
-float model_kelvin(float celsius) noexcept {
-  return to_single(wide(celsius) + wide(273.146f));
-}
 
 bool usable_noise(float noise_k) noexcept { return std::isfinite(noise_k) && noise_k > 0.0f; }
 
 // The observation's fixed terms, from the model's own parts.
 void fill_constants(FitProblem& p, float sst_c, float altitude_m, float air_c) {
   p.air = radiance::air_terms(model_kelvin(sst_c), altitude_m, model_kelvin(air_c));
-  p.scene = {wide(p.air.sst_k), wide(p.air.rain_height_m), p.air.low_layer_k,
-             p.air.upwelling_k};
+  p.scene = {wide(p.air.sst_k), wide(p.air.rain_height_m), p.air.low_layer_k, p.air.upwelling_k};
   const std::array<float, channel_count> e = emissivities(sst_c);
   for (std::size_t k = 0; k < p.count; ++k) {
     ChannelConstants& c = p.channels[k];
     const float f = channels_ghz[c.index];
     p.exact[k] = radiance::channel_terms(p.air, f, e[c.index]);
-    c.frequency_offset_ghz = wide(f) - reference_ghz;
+    c.frequency_offset_ghz = wide(f) - radiance::budget::reference_ghz;
     c.log_frequency = dmath::log(wide(f));
     c.emissivity = wide(e[c.index]);
     c.air_transmissivity = wide(p.exact[k].air_transmissivity);

@@ -3,7 +3,8 @@
 // wind- and rain-dependent working values kept in double (never rounded to
 // single), so that brightness is a smooth function of wind and rain whose
 // derivatives can be written down. The terms that depend on neither are
-// taken from the model itself (radiance::trace_budget), once per observation.
+// taken from the model itself (radiance::air_terms and radiance::channel_terms),
+// once per observation.
 // Its brightness differs from the model's by the model's roundings only
 // (about 1e-4 K).
 #pragma once
@@ -11,18 +12,20 @@
 #include <array>
 #include <cstddef>
 
+#include "nerido/channels.hpp"
+
 namespace nerido::retrieval {
 
-inline constexpr std::size_t max_channels = 6;
+inline constexpr std::size_t max_channels = channel_count;
 
 // What one channel's budget holds fixed for an observation.
 struct ChannelConstants {
-  std::size_t index;              // channel number, 0 to 5
-  double frequency_offset_ghz;    // f - 4.74 GHz, the wind law's frequency lever
-  double log_frequency;           // ln f (f in GHz)
-  double emissivity;              // calm-sea emissivity e0
-  double air_transmissivity;      // tau_A below the aircraft
-  double sky_k;                   // T_S, sky brightness above the rain (K)
+  std::size_t index;            // channel number, 0 to 5
+  double frequency_offset_ghz;  // f - 4.74 GHz, the wind law's frequency lever
+  double log_frequency;         // ln f (f in GHz)
+  double emissivity;            // calm-sea emissivity e0
+  double air_transmissivity;    // tau_A below the aircraft
+  double sky_k;                 // T_S, sky brightness above the rain (K)
 };
 
 // What the whole observation holds fixed.
@@ -95,11 +98,11 @@ struct EmissivityLine {
 // One channel's brightness and its derivatives.
 struct ChannelSlopes {
   double tb_k;
-  double per_wind;        // dTb/dW (K per m/s)
-  double per_log_rain;    // R dTb/dR (K), 0 at R = 0
+  double per_wind;      // dTb/dW (K per m/s)
+  double per_log_rain;  // R dTb/dR (K), 0 at R = 0
 };
 [[nodiscard]] ChannelSlopes smooth_brightness(const SceneConstants& scene,
-                                              const ChannelConstants& channel,
-                                              const WindLaw& wind, const RainPowers& rain) noexcept;
+                                              const ChannelConstants& channel, const WindLaw& wind,
+                                              const RainPowers& rain) noexcept;
 
 }  // namespace nerido::retrieval

@@ -31,26 +31,17 @@ Command add_retrieve(CLI::App& app);
 void add_output_options(CLI::App& command, OutputOptions& options);
 void add_rows_options(CLI::App& command, RowsOptions& options);
 
-// Number of values that make a scene.
-inline constexpr std::size_t scene_field_count = 5;
-
 // The brightness temperatures' column names: tb_4.74 ... tb_7.09.
 [[nodiscard]] const std::array<std::string, channel_count>& tb_columns();
 // Appends ",tb" for each channel.
 void append_tb_cells(std::string& out, const std::array<float, channel_count>& tb,
                      NumberFormat format);
 
-// Brightness temperatures of scene after scene, with the six emissivities
-// kept while the sea-surface temperature stays the same (bit for bit).
-class SceneCalculator {
- public:
-  [[nodiscard]] std::array<float, channel_count> compute(const Scene& scene) noexcept;
-
- private:
-  bool have_emissivities_ = false;
-  std::uint32_t sst_bits_ = 0;
-  std::array<float, channel_count> emissivities_{};
-};
+// The six Tb of `scene`, its emissivities reused while the SST stays the same.
+[[nodiscard]] inline std::array<float, channel_count> compute_tb(EmissivityCache& cache,
+                                                                 const Scene& scene) noexcept {
+  return brightness_temperatures(scene, cache.emissivities(scene.sst_c));
+}
 
 // The conversions, as the row loop runs them.
 [[nodiscard]] RowConversion forward_conversion(NumberFormat format);

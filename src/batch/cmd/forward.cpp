@@ -1,7 +1,5 @@
 // nerido-batch forward: the six brightness temperatures appended to a CSV
 // file of scenes.
-#include <bit>
-
 #include "batch/cmd/commands.hpp"
 
 namespace nerido::batch {
@@ -61,13 +59,12 @@ bool read_scene(std::span<const std::string_view> values, Scene& scene, std::str
   }
   for (std::size_t i = 0; i < numbers.size(); ++i) {
     if (!in_range(field_at(i), numbers[i])) {
-      const std::string message = describe_out_of_range(field_at(i), numbers[i]);
       reason = std::string(field_range(field_at(i)).name) + " = " +
-               escaped(trim_blanks(values[i])) + message.substr(message.find(" is outside "));
+               escaped(trim_blanks(values[i])) + " is outside " + range_text(field_at(i));
       return false;
     }
   }
-  scene = Scene{numbers[0], numbers[1], numbers[2], numbers[3], numbers[4]};
+  scene = scene_from_values(numbers);
   return true;
 }
 
@@ -92,16 +89,6 @@ void append_tb_cells(std::string& out, const std::array<float, channel_count>& t
   }
 }
 
-std::array<float, channel_count> SceneCalculator::compute(const Scene& scene) noexcept {
-  const auto sst_bits = std::bit_cast<std::uint32_t>(scene.sst_c);
-  if (!have_emissivities_ || sst_bits != sst_bits_) {
-    emissivities_ = emissivities(scene.sst_c);
-    sst_bits_ = sst_bits;
-    have_emissivities_ = true;
-  }
-  return brightness_temperatures(scene, emissivities_);
-}
-
 RowConversion forward_conversion(NumberFormat format) {
   RowConversion conversion;
   for (std::size_t i = 0; i < scene_field_count; ++i) {
@@ -109,14 +96,14 @@ RowConversion forward_conversion(NumberFormat format) {
   }
   conversion.outputs.assign(tb_columns().begin(), tb_columns().end());
   conversion.make_converter = [format]() -> RowConverter {
-    return [format, calculator = SceneCalculator{}](std::span<const std::string_view> values,
-                                                    std::string& cells, std::string& /*side*/,
-                                                    std::string& reason) mutable {
+    return [format, cache = EmissivityCache{}](std::span<const std::string_view> values,
+                                               std::string& cells, std::string& /*side*/,
+                                               std::string& reason) mutable {
       Scene scene{};
       if (!read_scene(values, scene, reason)) {
         return false;
       }
-      append_tb_cells(cells, calculator.compute(scene), format);
+      append_tb_cells(cells, compute_tb(cache, scene), format);
       return true;
     };
   };

@@ -27,19 +27,8 @@ inline constexpr double stop_tolerance_steps = 1e-6;
 // Grid points in a job of the pipeline.
 inline constexpr std::uint64_t job_points = 2048;
 
-// Each field's option and how a picture names it.
-struct FieldText {
-  std::string_view option;
-  std::string_view label;
-};
-constexpr std::array<FieldText, scene_field_count> field_texts{{{"sst", "SST"},
-                                                                {"altitude", "altitude"},
-                                                                {"air", "air temperature"},
-                                                                {"wind", "wind speed"},
-                                                                {"rain", "rain rate"}}};
-
 SceneField field_at(std::size_t i) { return static_cast<SceneField>(i); }
-std::string option_of(std::size_t i) { return "--" + std::string(field_texts[i].option); }
+std::string option_of(std::size_t i) { return "--" + std::string(field_range(field_at(i)).option); }
 std::string quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
 
 // The values one scene field takes in a sweep: a single value ("28"), a
@@ -158,7 +147,7 @@ struct Grid {
       v[i] = axes[i].value(point % axes[i].size());
       point /= axes[i].size();
     }
-    return Scene{v[0], v[1], v[2], v[3], v[4]};
+    return scene_from_values(v);
   }
   [[nodiscard]] std::vector<std::size_t> varying() const {
     std::vector<std::size_t> fields;
@@ -173,7 +162,7 @@ struct Grid {
 
 // "rain rate 5 mm/h"
 std::string value_label(std::size_t field, float value) {
-  return std::string(field_texts[field].label) + " " + number_text(value) + " " +
+  return std::string(field_range(field_at(field)).label) + " " + number_text(value) + " " +
          std::string(field_range(field_at(field)).unit);
 }
 
@@ -255,7 +244,7 @@ void write_sweep_commands(const ScriptOutput& out, const Picture& p, const Grid&
   const int columns = p.channel ? 1 : 3;
   const int rows = p.channel ? 1 : 2;
   std::string c = "set grid\nset xlabel " +
-                  gnuplot_string(std::string(field_texts[p.x_field].label) + " (" +
+                  gnuplot_string(std::string(field_range(field_at(p.x_field)).label) + " (" +
                                  std::string(field_range(field_at(p.x_field)).unit) + ")") +
                   "\nset ylabel 'Tb (K)'\nunset key\n";
   if (tb) {
@@ -325,7 +314,7 @@ int run_sweep(const SweepOptions& options, const std::atomic<bool>& stop_request
   output.write(header);
 
   ProgressLine progress(show_progress(options.out), grid.size);
-  std::vector<SceneCalculator> calculators(options.out.threads);
+  std::vector<EmissivityCache> caches(options.out.threads);
   std::uint64_t next = 0;
   std::uint64_t rows = 0;
   float tb_low = std::numeric_limits<float>::infinity();
@@ -343,18 +332,16 @@ int run_sweep(const SweepOptions& options, const std::atomic<bool>& stop_request
   stages.process = [&](GridJob& job, unsigned worker) {
     for (std::uint64_t point = job.first; point < job.first + job.count; ++point) {
       const Scene scene = grid.scene(point);
-      for (const float value :
-           {scene.sst_c, scene.altitude_m, scene.air_c, scene.wind_ms, scene.rain_mmh}) {
+      const std::array<float, scene_field_count> values = scene_values(scene);
+      for (const float value : values) {
         append_number(job.rows, value);
         job.rows += ',';
       }
       job.rows.pop_back();
-      const std::array<float, channel_count> tb = calculators[worker].compute(scene);
+      const std::array<float, channel_count> tb = compute_tb(caches[worker], scene);
       append_tb_cells(job.rows, tb, options.out.format);
       job.rows += '\n';
       if (picture) {
-        const std::array<float, scene_field_count> values{
-            scene.sst_c, scene.altitude_m, scene.air_c, scene.wind_ms, scene.rain_mmh};
         append_number(job.side, values[picture->x_field]);
         for (const float value : tb) {
           job.side += ' ';
@@ -394,10 +381,6 @@ int run_sweep(const SweepOptions& options, const std::atomic<bool>& stop_request
       output.name());
 }
 
-std::string range_text(const FieldRange& r) {
-  return (r.low_inclusive ? "" : "above ") + number_text(r.low) + " to " + number_text(r.high);
-}
-
 }  // namespace
 
 Command add_sweep(CLI::App& app) {
@@ -406,10 +389,9 @@ Command add_sweep(CLI::App& app) {
       "sweep", "Compute a grid of scenes: every combination of the values given");
   for (std::size_t i = 0; i < scene_field_count; ++i) {
     const FieldRange& r = field_range(field_at(i));
-    std::string label(field_texts[i].label);
     command
         ->add_option(option_of(i), options->axes[i],
-                     label + " (" + std::string(r.unit) + "), " + range_text(r))
+                     std::string(r.label) + ": " + range_text(field_at(i)))
         ->required()
         ->option_text("V|V,V,..|START:STOP:STEP");
   }
