@@ -7,16 +7,15 @@
 //   build/bench/batch_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "batch/csv.hpp"
-#include "batch/forward.hpp"
-#include "batch/pipeline.hpp"
-#include "batch/rows.hpp"
+#include "batch/cmd/commands.hpp"
+#include "batch/io/csv.hpp"
 #include "nerido/nerido.hpp"
 
 namespace {
@@ -61,39 +60,43 @@ std::string csv(const std::vector<Scene>& rows) {
   return text;
 }
 
-// The rows as the program's reader hands them to a worker: one chunk.
+// The rows as the program's reader hands them to a worker: in blocks, each
+// record with the text of its five scene values.
 struct Rows {
-  ForwardTransform transform{NumberFormat{}};
-  CsvLayout layout;
-  Chunk chunk;
+  std::vector<RecordBlock> blocks;
+  std::vector<std::array<std::string_view, scene_field_count>> values;
+  std::vector<std::string_view> records;
   std::vector<Scene> parsed;
 
-  explicit Rows(bool flight) {
-    const std::string text = csv(scenes(flight));
-    MemorySource source(text);
-    RecordReader reader(source);
-    RecordView header;
-    reader.next(header);
-    layout = read_layout(header, transform, OnError::stop, "bench");
-    RecordView record;
-    while (reader.next(record) == ReadStatus::record) {
-      chunk.records.push_back({chunk.text.size(), record.text.size(), record.line});
-      chunk.text += record.text;
+  explicit Rows(bool flight) : text_(csv(scenes(flight))) {
+    std::string_view left = text_;
+    CsvSource source("bench", [&](char* buffer, std::size_t size) {
+      const std::size_t n = std::min(size, left.size());
+      left.copy(buffer, n);
+      left.remove_prefix(n);
+      return n;
+    });
+    for (RecordBlock block; source.read(block); block = RecordBlock{}) {
+      blocks.push_back(std::move(block));
     }
-    std::vector<RawField> fields;
-    std::array<std::string, scene_field_count> scratch;
-    std::array<std::string_view, scene_field_count> values;
-    for (const RecordSpan& span : chunk.records) {
-      split_fields(std::string_view(chunk.text).substr(span.offset, span.size), fields);
-      for (std::size_t i = 0; i < values.size(); ++i) {
-        values[i] = field_value(fields[layout.input_fields[i]], scratch[i]);
-      }
-      Scene scene{};
-      if (!read_scene(values, scene)) {
-        parsed.push_back(scene);
+    for (const RecordBlock& block : blocks) {
+      for (const RecordSpan& r : block.records) {
+        records.push_back(block.record_text(r));
+        auto& v = values.emplace_back();
+        for (std::size_t i = 0; i < v.size(); ++i) {
+          v[i] = block.raw_field(block.fields[r.first_field + 1 + i]);  // after the time
+        }
+        std::array<float, scene_field_count> n{};
+        for (std::size_t i = 0; i < n.size(); ++i) {
+          read_number(v[i], n[i]);
+        }
+        parsed.push_back({n[0], n[1], n[2], n[3], n[4]});
       }
     }
   }
+
+ private:
+  std::string text_;
 };
 
 const Rows& rows(bool flight) {
@@ -118,21 +121,16 @@ void scene_api_in_memory(benchmark::State& state) {
 }
 BENCHMARK(scene_api_in_memory);
 
-// Parsing: the record split into fields, the five values read and checked.
+// Parsing: the five values of each record read as numbers.
 void row_parse(benchmark::State& state) {
   const Rows& r = rows(state.range(0) != 0);
-  std::vector<RawField> fields;
-  std::array<std::string, scene_field_count> scratch;
-  std::array<std::string_view, scene_field_count> values;
   for (auto _ : state) {
-    for (const RecordSpan& span : r.chunk.records) {
-      split_fields(std::string_view(r.chunk.text).substr(span.offset, span.size), fields);
-      for (std::size_t i = 0; i < values.size(); ++i) {
-        values[i] = field_value(fields[r.layout.input_fields[i]], scratch[i]);
+    for (const auto& values : r.values) {
+      std::array<float, scene_field_count> n{};
+      for (std::size_t i = 0; i < n.size(); ++i) {
+        benchmark::DoNotOptimize(read_number(values[i], n[i]));
       }
-      Scene scene{};
-      benchmark::DoNotOptimize(read_scene(values, scene));
-      benchmark::DoNotOptimize(scene);
+      benchmark::DoNotOptimize(n);
     }
   }
   finish(state);
@@ -143,9 +141,9 @@ BENCHMARK(row_parse)->ArgName("flight")->Arg(0)->Arg(1);
 void row_compute(benchmark::State& state) {
   const Rows& r = rows(state.range(0) != 0);
   for (auto _ : state) {
-    SceneCalculator calculator;
+    EmissivityCache cache;
     for (const Scene& scene : r.parsed) {
-      benchmark::DoNotOptimize(calculator.compute(scene));
+      benchmark::DoNotOptimize(compute_tb(cache, scene));
     }
   }
   finish(state);
@@ -163,9 +161,8 @@ void row_format(benchmark::State& state) {
   std::string out;
   for (auto _ : state) {
     out.clear();
-    for (std::size_t i = 0; i < r.chunk.records.size(); ++i) {
-      const RecordSpan& span = r.chunk.records[i];
-      out.append(r.chunk.text, span.offset, span.size);
+    for (std::size_t i = 0; i < r.records.size(); ++i) {
+      out += r.records[i];
       append_tb_cells(out, tb[i], NumberFormat{});
       out += '\n';
     }
@@ -175,16 +172,22 @@ void row_format(benchmark::State& state) {
 }
 BENCHMARK(row_format)->ArgName("flight")->Arg(0)->Arg(1);
 
-// The whole row as a worker of the program runs it.
+// The whole row as a worker of the program runs it: the conversion of its
+// values into cells, then the row written.
 void row_whole(benchmark::State& state) {
   const Rows& r = rows(state.range(0) != 0);
-  Chunk chunk = r.chunk;
+  std::string cells, side, reason, out;
   for (auto _ : state) {
-    CsvChunkWorker worker(r.transform, r.layout, OnError::stop, "bench");
-    chunk.output.clear();
-    chunk.rows = 0;
-    worker.process(chunk);
-    benchmark::DoNotOptimize(chunk.output.data());
+    const RowConverter convert = forward_conversion(NumberFormat{}).make_converter();
+    out.clear();
+    for (std::size_t i = 0; i < r.records.size(); ++i) {
+      cells.clear();
+      convert(r.values[i], cells, side, reason);
+      out += r.records[i];
+      out += cells;
+      out += '\n';
+    }
+    benchmark::DoNotOptimize(out.data());
   }
   finish(state);
 }

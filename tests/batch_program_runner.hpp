@@ -47,6 +47,18 @@ class TempDir {
   fs::path path_;
 };
 
+// The names in `dir` that start with `prefix`, the runner's own files aside.
+inline std::vector<std::string> names_starting(const TempDir& dir, std::string_view prefix) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir.path())) {
+    const std::string name = entry.path().filename().string();
+    if (name.starts_with(prefix) && name != ".stdin" && name != ".stdout" && name != ".stderr") {
+      names.push_back(name);
+    }
+  }
+  return names;
+}
+
 struct Outcome {
   int status = -1;  // exit status, or -1 when ended by a signal
   int signal = 0;   // the signal that ended it

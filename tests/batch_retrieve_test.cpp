@@ -9,9 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "batch/csv.hpp"
+#include "batch/cmd/commands.hpp"
 #include "batch/errors.hpp"
-#include "batch/retrieve.hpp"
 #include "batch_program_runner.hpp"
 #include "nerido/nerido.hpp"
 
@@ -27,11 +26,10 @@ const std::string worked_tb = "118.98472,120.67077,121.44604,122.81935,124.97857
 
 // The cells the converter appends to a row of the nine input values.
 std::string cells(const std::vector<std::string>& values, const RetrievalOptions& options = {}) {
-  const RetrieveTransform transform(options, NumberFormat{}, "");
+  const RowConverter convert = retrieve_conversion(options, NumberFormat{}, "").make_converter();
   const std::vector<std::string_view> views(values.begin(), values.end());
-  std::string out, side;
-  const auto reason = transform.converter()->convert(views, out, side);
-  return reason ? "bad: " + *reason : out;
+  std::string out, side, reason;
+  return convert(views, out, side, reason) ? out : "bad: " + reason;
 }
 
 // The same cells written from nerido::retrieve itself.
@@ -171,7 +169,7 @@ TEST_F(RetrieveProgram, StatusesAndMessages) {
        "a number)\n"},
       {"retrieve", "tb_4.74,sst_c\n", 1,
        "nerido-batch: <stdin>:1: no column 'tb_5.31' in the header\n"},
-      {"retrieve", header + ",ret_status\n", 2,
+      {"retrieve", header + ",ret_status\n", 1,
        "nerido-batch: <stdin> has a column 'ret_status' already; it would be appended again\n"},
       {"retrieve --noise 0.5,0.5", header + "\n", 2,
        "nerido-batch: --noise: 2 values; give one for every channel, or six\n"},

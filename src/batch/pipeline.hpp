@@ -1,105 +1,197 @@
-// The ordered row pipeline: a source cuts the input into chunks of rows,
-// workers turn each chunk into output text on several threads, and a sink
-// writes the chunks in input order. A fixed set of chunks circulates between
-// them, so memory stays the same whatever the input size, and the output
-// bytes are the same for any number of threads.
+// The ordered pipeline: the calling thread fills jobs from the input,
+// worker threads process them, and one writer thread writes them in input
+// order. It knows nothing of what a job holds, but that clear() empties it. A fixed set of jobs
+// circulates, and the bytes in flight are bounded, so memory stays the same
+// whatever the input size (and however long its records); the output is the
+// same for any number of threads. A job is handed on as soon as it is
+// filled, so a live feed's rows are written as they arrive.
 #pragma once
 
-#include <atomic>
+#include <pthread.h>
+
+#include <condition_variable>
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <exception>
 #include <functional>
-#include <memory>
-#include <optional>
-#include <string>
+#include <mutex>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace nerido::batch {
 
-// Where one CSV record lies in a chunk's text, and the line it starts on.
-struct RecordSpan {
-  std::size_t offset = 0;
-  std::size_t size = 0;
-  std::uint64_t line = 0;
+template <typename Job>
+struct PipelineStages {
+  // On the calling thread: fills an empty job; false when the input has
+  // ended (the job is then unused).
+  std::function<bool(Job&)> fill;
+  // On a worker thread (`worker` from 0 to threads - 1).
+  std::function<void(Job&, unsigned worker)> process;
+  // On the writer thread, in input order: false ends the run after it.
+  std::function<bool(Job&)> write;
+  // The bytes a job holds once filled, and the most the jobs in flight may
+  // hold together (one job always goes, however large).
+  std::function<std::size_t(const Job&)> bytes;
+  std::size_t max_bytes_in_flight = std::size_t{32} << 20;
 };
 
-// A run of consecutive rows, and the output text they became.
-struct Chunk {
-  std::uint64_t sequence = 0;  // position in the input, from 0
-
-  // Input: CSV records, back to back in `text` ...
-  std::string text;
-  std::vector<RecordSpan> records;
-  // ... or points first_point .. first_point + point_count - 1 of a grid.
-  std::uint64_t first_point = 0;
-  std::uint64_t point_count = 0;
-  // Input bytes read up to the end of this chunk (for progress).
-  std::uint64_t input_offset = 0;
-  // The input cannot go on after these rows: why (FILE:LINE: reason).
-  std::optional<std::string> input_stop;
-
-  // Output: complete rows, each ending with a line end ...
-  std::string output;
-  // ... and what the run collects beside them, in the same order.
-  std::string side;
-  std::uint64_t rows = 0;                 // rows in `output`
-  std::uint64_t marked = 0;               // of them, rows marked bad
-  std::optional<std::string> first_mark;  // why the first marked row is bad
-  // A bad row that stops the run: why. `output` holds the rows before it.
-  std::optional<std::string> row_stop;
-
-  // Empties the chunk for reuse, keeping its memory.
-  void clear();
-};
-
-// Cuts the input into chunks; runs on the calling thread.
-class ChunkSource {
+// Blocks the stop signals on the calling thread while it lives, so that
+// threads started meanwhile never take them: the calling thread does.
+class StopSignalsBlocked {
  public:
-  virtual ~ChunkSource() = default;
-  // Fills an empty chunk with the next rows; false when there are none.
-  // Throws DataError when the input cannot be read.
-  virtual bool fill(Chunk& chunk) = 0;
+  StopSignalsBlocked() {
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+      sigaddset(&blocked, signal_number);
+    }
+    pthread_sigmask(SIG_BLOCK, &blocked, &previous_);
+  }
+  ~StopSignalsBlocked() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+  StopSignalsBlocked(const StopSignalsBlocked&) = delete;
+  StopSignalsBlocked& operator=(const StopSignalsBlocked&) = delete;
+
+ private:
+  sigset_t previous_{};
 };
 
-// Turns a chunk's rows into output; each worker thread has its own.
-class ChunkWorker {
- public:
-  virtual ~ChunkWorker() = default;
-  virtual void process(Chunk& chunk) = 0;
-};
-using WorkerFactory = std::function<std::unique_ptr<ChunkWorker>()>;
+// Runs the stages until the input ends or a write ends the run. An
+// exception from any stage ends the run and is thrown again here once every
+// thread has ended.
+template <typename Job>
+void run_pipeline(const PipelineStages<Job>& stages, unsigned threads) {
+  // Per worker one job being processed and one waiting, plus one being
+  // filled and one being written.
+  const std::size_t job_count = 2 * std::size_t{threads} + 2;
+  std::vector<Job> jobs(job_count);
+  std::vector<std::size_t> job_bytes(job_count);  // what each job held when filled
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<Job*> free;
+  std::deque<std::pair<std::uint64_t, Job*>> work;
+  std::vector<Job*> done(job_count);  // processed jobs by sequence modulo job_count
+  std::uint64_t filled = 0;
+  std::uint64_t written = 0;
+  std::size_t in_flight = 0;
+  bool input_ended = false;
+  bool over = false;
+  std::exception_ptr error;
+  for (Job& job : jobs) {
+    free.push_back(&job);
+  }
+  const auto fail = [&] {
+    const std::lock_guard lock(mutex);
+    error = error ? error : std::current_exception();
+    over = true;
+    changed.notify_all();
+  };
 
-// Writes chunks' output in input order; runs on one thread.
-class ChunkSink {
- public:
-  virtual ~ChunkSink() = default;
-  // Throws DataError when the output cannot be written.
-  virtual void write(const Chunk& chunk) = 0;
-};
+  const auto work_loop = [&](unsigned worker) {
+    for (;;) {
+      std::pair<std::uint64_t, Job*> next;
+      {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return over || !work.empty() || input_ended; });
+        if (over || work.empty()) {
+          return;
+        }
+        next = work.front();
+        work.pop_front();
+      }
+      try {
+        stages.process(*next.second, worker);
+      } catch (...) {
+        fail();
+        return;
+      }
+      const std::lock_guard lock(mutex);
+      done[next.first % job_count] = next.second;
+      changed.notify_all();
+    }
+  };
+  const auto write_loop = [&] {
+    for (;;) {
+      Job* job = nullptr;
+      {
+        std::unique_lock lock(mutex);
+        Job** slot = &done[written % job_count];
+        changed.wait(
+            lock, [&] { return over || *slot != nullptr || (input_ended && written == filled); });
+        if (over || *slot == nullptr) {
+          return;
+        }
+        job = std::exchange(*slot, nullptr);
+      }
+      bool go_on = false;
+      const std::size_t bytes = job_bytes[static_cast<std::size_t>(job - jobs.data())];
+      try {
+        go_on = stages.write(*job);
+        job->clear();  // a long record's memory is given back at once
+      } catch (...) {
+        fail();
+        return;
+      }
+      const std::lock_guard lock(mutex);
+      in_flight -= bytes;
+      free.push_back(job);
+      ++written;
+      over = over || !go_on;
+      changed.notify_all();
+    }
+  };
 
-struct PipelineOptions {
-  unsigned threads = 1;  // worker threads; 1 runs everything on the calling thread
-  // Set from outside (an interrupt) to stop after the chunk being written.
-  const std::atomic<bool>* stop_requested = nullptr;
-};
-
-// What the sink received.
-struct PipelineResult {
-  std::uint64_t rows = 0;
-  std::uint64_t marked = 0;
-  std::optional<std::string> first_mark;
-  // Why the run stopped before the end of the input (a bad row, or input
-  // that cannot go on); nothing when it ran to the end or was asked to stop.
-  std::optional<std::string> stop;
-  bool stop_requested = false;
-};
-
-// Runs the pipeline to the end of the input, a stop, or a stop request.
-// Exceptions from the source, a worker or the sink end the run and are
-// thrown again here, once every thread has ended. Threads started here never
-// take the process's interrupt and termination signals: the calling thread
-// does.
-PipelineResult run_pipeline(ChunkSource& source, const WorkerFactory& make_worker, ChunkSink& sink,
-                            const PipelineOptions& options);
+  std::vector<std::jthread> running;
+  {
+    const StopSignalsBlocked blocked;
+    for (unsigned i = 0; i < threads; ++i) {
+      running.emplace_back(work_loop, i);
+    }
+    running.emplace_back(write_loop);
+  }
+  for (;;) {
+    Job* job = nullptr;
+    {
+      std::unique_lock lock(mutex);
+      changed.wait(
+          lock, [&] { return over || (!free.empty() && in_flight < stages.max_bytes_in_flight); });
+      if (over) {
+        break;
+      }
+      job = free.back();
+      free.pop_back();
+    }
+    bool more = false;
+    try {
+      more = stages.fill(*job);
+    } catch (...) {
+      fail();
+      break;
+    }
+    const std::lock_guard lock(mutex);
+    if (!more) {
+      free.push_back(job);
+      break;
+    }
+    const std::size_t bytes = stages.bytes(*job);
+    job_bytes[static_cast<std::size_t>(job - jobs.data())] = bytes;
+    in_flight += bytes;
+    work.emplace_back(filled++, job);
+    changed.notify_all();
+  }
+  {
+    const std::lock_guard lock(mutex);
+    input_ended = true;
+    changed.notify_all();
+  }
+  for (std::jthread& thread : running) {
+    thread.join();
+  }
+  if (error) {
+    std::rethrow_exception(error);
+  }
+}
 
 }  // namespace nerido::batch

@@ -2,10 +2,10 @@
 
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -13,10 +13,10 @@
 #include <cstdio>
 #include <cstring>
 #include <system_error>
-#include <vector>
 
 #include "batch/errors.hpp"
-#include "batch/files.hpp"
+#include "batch/io/files.hpp"
+#include "batch/io/text.hpp"
 
 extern char** environ;
 
@@ -31,37 +31,6 @@ inline constexpr std::string_view gnuplot_package = "gnuplot-nox";
 // Most bytes of gnuplot's messages read back.
 inline constexpr std::size_t message_bytes = 4096;
 
-// How a scene field is shown in a picture.
-struct FieldLabel {
-  std::string_view name;
-  std::string_view unit;
-};
-constexpr std::array<FieldLabel, scene_field_count> field_labels{{
-    {"SST", "°C"},
-    {"altitude", "m"},
-    {"air temperature", "°C"},
-    {"wind speed", "m/s"},
-    {"rain rate", "mm/h"},
-}};
-
-const FieldLabel& label(SceneField field) { return field_labels[static_cast<std::size_t>(field)]; }
-
-std::string number_text(float value) {
-  std::string text;
-  append_number(text, value, NumberFormat{});
-  return text;
-}
-
-// "rain rate 5 mm/h"
-std::string value_label(SceneField field, float value) {
-  return std::string(label(field).name) + " " + number_text(value) + " " +
-         std::string(label(field).unit);
-}
-
-bool ends_with(std::string_view text, std::string_view suffix) {
-  return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
-
 unsigned read_side(std::string_view text, std::string_view size) {
   unsigned value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -74,50 +43,7 @@ unsigned read_side(std::string_view text, std::string_view size) {
   return value;
 }
 
-// The title's fixed values: "SST 28 °C, altitude 3000 m, air temperature 15 °C".
-std::string fixed_values(const Grid& grid) {
-  std::string text;
-  for (std::size_t i = 0; i < scene_field_count; ++i) {
-    const auto field = static_cast<SceneField>(i);
-    if (grid.axis(field).size() == 1) {
-      text += (text.empty() ? "" : ", ") + value_label(field, grid.axis(field).value(0));
-    }
-  }
-  return text;
-}
-
-// Blocks of "x tb1 ... tb6" lines, one block per curve, separated by two
-// blank lines (gnuplot's `index`).
-std::string sweep_data(const Grid& grid, SceneField x_field,
-                       std::optional<SceneField> curve_field) {
-  const Axis& x_axis = grid.axis(x_field);
-  const std::uint64_t curves = curve_field ? grid.axis(*curve_field).size() : 1;
-  Scene base = grid.scene(0);
-  std::string data = "$sweep << EOD\n";
-  SceneCalculator calculator;
-  for (std::uint64_t c = 0; c < curves; ++c) {
-    for (std::uint64_t i = 0; i < x_axis.size(); ++i) {
-      Scene scene = base;
-      std::array<float*, scene_field_count> fields{&scene.sst_c, &scene.altitude_m, &scene.air_c,
-                                                   &scene.wind_ms, &scene.rain_mmh};
-      *fields[static_cast<std::size_t>(x_field)] = x_axis.value(i);
-      if (curve_field) {
-        *fields[static_cast<std::size_t>(*curve_field)] = grid.axis(*curve_field).value(c);
-      }
-      append_number(data, x_axis.value(i), NumberFormat{});
-      for (const float tb : calculator.compute(scene)) {
-        data += ' ';
-        append_number(data, tb, NumberFormat{});
-      }
-      data += '\n';
-    }
-    data += "\n\n";
-  }
-  data += "EOD\n";
-  return data;
-}
-
-// Reads what gnuplot wrote on its standard error: the last line that says something.
+// The last line that says something of what gnuplot wrote on its standard error.
 std::string last_message(int fd) {
   std::string text(message_bytes, '\0');
   const ssize_t n = ::pread(fd, text.data(), text.size(), 0);
@@ -148,33 +74,12 @@ class PipeSignalIgnored {
   struct sigaction previous_ {};
 };
 
-// gnuplot's standard input. Once gnuplot has ended, writes do nothing: its
-// exit status says why.
-class GnuplotInput : public ScriptOutput {
- public:
-  explicit GnuplotInput(int fd) : fd_(fd) {}
-  void write(std::string_view text) override {
-    while (open_ && !text.empty()) {
-      const ssize_t n = ::write(fd_, text.data(), text.size());
-      if (n < 0 && errno == EINTR) {
-        continue;
-      }
-      open_ = n > 0;
-      text.remove_prefix(open_ ? static_cast<std::size_t>(n) : text.size());
-    }
-  }
-
- private:
-  int fd_;
-  bool open_ = true;
-};
-
-// Runs gnuplot with the script that `write_script` writes on its standard
-// input; answers its exit status (-1 when it did not exit), its messages
-// going to `messages_fd`.
-int run_gnuplot(const ScriptWriter& write_script, int messages_fd, const std::string& picture) {
-  int pipe_fds[2];
-  if (::pipe2(pipe_fds, O_CLOEXEC) != 0) {
+// Runs gnuplot on the script `write_script` writes; answers its exit status
+// (-1 when it did not exit), its messages going to `messages_fd`.
+int run_gnuplot(const std::function<void(const ScriptOutput&)>& write_script, int messages_fd,
+                const std::string& picture) {
+  std::array<int, 2> pipe_fds{};
+  if (::pipe2(pipe_fds.data(), O_CLOEXEC) != 0) {
     throw DataError("cannot draw " + picture + ": " + std::strerror(errno));
   }
   posix_spawn_file_actions_t actions;
@@ -189,17 +94,17 @@ int run_gnuplot(const ScriptWriter& write_script, int messages_fd, const std::st
   ::close(pipe_fds[0]);
   if (spawned != 0) {
     ::close(pipe_fds[1]);
-    if (spawned == ENOENT) {
-      throw DataError("cannot draw " + picture + ": gnuplot not found (Debian package " +
-                      std::string(gnuplot_package) + ")");
-    }
-    throw DataError("cannot draw " + picture + ": cannot run gnuplot: " + std::strerror(spawned));
+    throw DataError("cannot draw " + picture + ": " +
+                    (spawned == ENOENT
+                         ? "gnuplot not found (Debian package " + std::string(gnuplot_package) + ")"
+                         : "cannot run gnuplot: " + std::string(std::strerror(spawned))));
   }
   {
+    // Once gnuplot has ended, writes do nothing: its exit status says why.
     const PipeSignalIgnored ignored;
-    GnuplotInput input(pipe_fds[1]);
+    bool open = true;
     try {
-      write_script(input);
+      write_script([&](std::string_view text) { open = open && write_all(pipe_fds[1], text); });
     } catch (...) {
       ::close(pipe_fds[1]);
       ::waitpid(pid, nullptr, 0);
@@ -213,134 +118,16 @@ int run_gnuplot(const ScriptWriter& write_script, int messages_fd, const std::st
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-}  // namespace
-
-PictureRequest read_picture_request(std::string_view path, std::string_view size,
-                                    std::string_view channel) {
-  PictureRequest request;
-  request.path = path;
-  if (ends_with(path, ".png")) {
-    request.format = PictureFormat::png;
-  } else if (ends_with(path, ".svg")) {
-    request.format = PictureFormat::svg;
-  } else {
-    throw UsageError("--plot: '" + std::string(path) + "' does not end in .png or .svg");
-  }
-  const std::size_t x = size.find('x');
-  if (x == std::string_view::npos) {
-    read_side({}, size);  // throws
-  }
-  request.width = read_side(size.substr(0, x), size);
-  request.height = read_side(size.substr(x + 1), size);
-  if (!channel.empty()) {
-    float ghz = 0.0f;
-    const bool number = read_number(channel, ghz) == NumberRead::ok;
-    for (std::size_t i = 0; number && i < channels_ghz.size(); ++i) {
-      if (channels_ghz[i] == ghz) {
-        request.channel = i;
-      }
-    }
-    if (!request.channel) {
-      throw UsageError("--channel: '" + std::string(channel) +
-                       "' is not one of 4.74, 5.31, 5.57, 6.02, 6.69, 7.09 (GHz)");
-    }
-  }
-  return request;
-}
-
-std::string gnuplot_string(std::string_view text) {
-  std::string quoted = "'";
-  for (const char c : text) {
-    quoted += c;
-    if (c == '\'') {
-      quoted += '\'';
-    }
-  }
-  return quoted + "'";
-}
-
-std::string sweep_plot_commands(const Grid& grid, const PictureRequest& request) {
-  const std::vector<SceneField> varying = grid.varying();
-  if (varying.empty() || varying.size() > 2) {
-    throw UsageError("--plot: " + std::to_string(varying.size()) +
-                     " options vary; a picture needs one or two");
-  }
-  // The picture's data go to gnuplot in one script held in memory, so the
-  // grid it draws is bounded (the CSV itself streams, whatever its size).
-  if (grid.size() > max_plot_points) {
-    throw UsageError("--plot: the grid has " + std::to_string(grid.size()) +
-                     " points; a picture takes at most " + std::to_string(max_plot_points));
-  }
-  const SceneField x_field = varying[0];
-  const std::optional<SceneField> curve_field =
-      varying.size() == 2 ? std::optional(varying[1]) : std::nullopt;
-  std::string commands = sweep_data(grid, x_field, curve_field);
-  const std::string fixed = fixed_values(grid);
-  commands += "set grid\nset key top left\n";
-  commands += "set xlabel " +
-              gnuplot_string(std::string(label(x_field).name) + " (" +
-                             std::string(label(x_field).unit) + ")") +
-              "\nset ylabel 'Tb (K)'\n";
-  const bool all_channels = !request.channel.has_value();
-  commands += std::string("set multiplot layout ") + (all_channels ? "2,3" : "1,1") + " title " +
-              gnuplot_string("nerido-batch sweep" + (fixed.empty() ? "" : ": " + fixed)) + "\n";
-  for (std::size_t ch = 0; ch < channel_count; ++ch) {
-    if (!all_channels && ch != *request.channel) {
-      continue;
-    }
-    commands += "set title " + gnuplot_string(number_text(channels_ghz[ch]) + " GHz") + "\nplot ";
-    const std::uint64_t curves = curve_field ? grid.axis(*curve_field).size() : 1;
-    for (std::uint64_t c = 0; c < curves; ++c) {
-      commands += (c == 0 ? "" : ", ") + std::string("$sweep index ") + std::to_string(c) +
-                  " using 1:" + std::to_string(ch + 2) + " with linespoints pointtype 7 " +
-                  (curve_field ? "title " + gnuplot_string(value_label(
-                                                *curve_field, grid.axis(*curve_field).value(c)))
-                               : std::string("notitle"));
-    }
-    commands += "\n";
-  }
-  commands += "unset multiplot\n";
-  return commands;
-}
-
-void write_retrieval_plot(ScriptOutput& out, std::string_view x_column, std::string_view title,
-                          const ScriptWriter& write_data) {
-  out.write("$retrieval << EOD\n");
-  write_data(out);
-  out.write("EOD\n");
-  std::string commands = "set grid\nset key top left\nset xlabel " + gnuplot_string(x_column) +
-                         "\nset multiplot layout 2,1 title " + gnuplot_string(title) + "\n";
-  // Panel: column of the value, column of its sigma, name, unit.
-  const std::array<std::array<std::string_view, 4>, 2> panels{
-      {{"2", "3", "wind speed", "m/s"}, {"4", "5", "rain rate", "mm/h"}}};
-  for (const auto& [value, sigma, name, unit] : panels) {
-    std::string v = "$";  // gnuplot's column references: $2, $3 ...
-    v += value;
-    std::string s = "$";
-    s += sigma;
-    commands += "set ylabel " + gnuplot_string(std::string(name) + " (" + std::string(unit) + ")") +
-                "\nplot $retrieval using 1:(" + v + " > " + s + " ? " + v + " - " + s + " : 0):(" +
-                v + " + " + s + ") with filledcurves fillstyle transparent solid 0.3 noborder " +
-                "title '±1 sigma', $retrieval using 1:" + std::string(value) +
-                " with lines linewidth 1.5 title " + gnuplot_string(name) + "\n";
-  }
-  out.write(commands + "unset multiplot\n");
-}
-
-void draw_picture(const PictureRequest& request, const ScriptWriter& write_commands) {
-  // A device or a pipe is drawn into as it is, never replaced.
-  struct stat status {};
-  const bool in_place = ::stat(request.path.c_str(), &status) == 0 && !S_ISREG(status.st_mode);
-  const std::string partial = in_place ? request.path : request.path + std::string(partial_suffix);
-  const ScriptWriter write_script = [&](ScriptOutput& out) {
-    out.write(std::string("set encoding utf8\nset terminal ") +
-              (request.format == PictureFormat::png ? "pngcairo" : "svg") + " size " +
-              std::to_string(request.width) + "," + std::to_string(request.height) +
-              " noenhanced font 'sans,10'\nset output " + gnuplot_string(partial) + "\n");
+void draw(const PictureRequest& request,
+          const std::function<void(const ScriptOutput&)>& write_commands) {
+  OutputFile picture(request.path, false);
+  const auto write_script = [&](const ScriptOutput& out) {
+    out(std::string("set encoding utf8\nset terminal ") + (request.png ? "pngcairo" : "svg") +
+        " size " + std::to_string(request.width) + "," + std::to_string(request.height) +
+        " noenhanced font 'sans,10'\nset output " + gnuplot_string(picture.path()) + "\n");
     write_commands(out);
-    out.write("set output\n");
+    out("set output\n");
   };
-
   std::FILE* messages = std::tmpfile();
   if (messages == nullptr) {
     throw DataError("cannot draw " + request.path + ": " + std::strerror(errno));
@@ -355,16 +142,65 @@ void draw_picture(const PictureRequest& request, const ScriptWriter& write_comma
   const std::string message = last_message(::fileno(messages));
   std::fclose(messages);
   if (exit_status != 0) {
-    if (!in_place) {
-      std::remove(partial.c_str());
-    }
     throw DataError("cannot draw " + request.path + ": gnuplot failed: " + message);
   }
-  if (!in_place && std::rename(partial.c_str(), request.path.c_str()) != 0) {
-    const std::string reason = std::strerror(errno);
-    std::remove(partial.c_str());
-    throw DataError("cannot draw " + request.path + ": " + reason);
+  picture.commit();
+}
+
+}  // namespace
+
+CLI::Option* add_picture_options(CLI::App& command, PictureOptions& options,
+                                 std::string_view what) {
+  CLI::Option* plot =
+      command
+          .add_option("--plot", options.path,
+                      "Also draw " + std::string(what) + " into FILE.png or FILE.svg (gnuplot)")
+          ->option_text("FILE");
+  command.add_option("--size", options.size, "Picture size in pixels (default 1200x800)")
+      ->needs(plot)
+      ->option_text("WxH");
+  return plot;
+}
+
+PictureRequest read_picture_request(const PictureOptions& options) {
+  PictureRequest request;
+  request.path = options.path;
+  const std::string_view path = options.path;
+  if (!path.ends_with(".png") && !path.ends_with(".svg")) {
+    throw UsageError("--plot: '" + options.path + "' does not end in .png or .svg");
   }
+  request.png = path.ends_with(".png");
+  const std::string_view size = options.size;
+  const std::size_t x = size.find('x');
+  if (x == std::string_view::npos) {
+    read_side({}, size);  // throws
+  }
+  request.width = read_side(size.substr(0, x), size);
+  request.height = read_side(size.substr(x + 1), size);
+  return request;
+}
+
+std::string gnuplot_string(std::string_view text) {
+  std::string quoted = "'";
+  for (const char c : text) {
+    quoted += c;
+    if (c == '\'') {
+      quoted += '\'';
+    }
+  }
+  return quoted + "'";
+}
+
+int draw_picture(const PictureRequest& request,
+                 const std::function<void(const ScriptOutput&)>& write_commands,
+                 const std::string& output_name) {
+  try {
+    draw(request, write_commands);
+  } catch (const DataError& error) {
+    report(std::string(error.what()) + "; the CSV was written to " + output_name);
+    return exit_data_error;
+  }
+  return exit_success;
 }
 
 }  // namespace nerido::batch

@@ -3,139 +3,140 @@
 #include <algorithm>
 
 #include "batch/errors.hpp"
+#include "batch/io/text.hpp"
+#include "batch/pipeline.hpp"
 
 namespace nerido::batch {
 namespace {
 
-std::string at_line(std::string_view file_name, std::uint64_t line) {
-  return std::string(file_name) + ":" + std::to_string(line) + ": ";
+std::string fields_text(std::size_t n) {
+  return std::to_string(n) + (n == 1 ? " field" : " fields");
 }
 
-// The header's column names, blanks around them dropped.
-std::vector<std::string> header_names(const RecordView& header, std::string_view file_name) {
-  std::vector<RawField> fields;
-  if (const auto error = split_fields(header.text, fields)) {
-    throw DataError(at_line(file_name, header.line) + "header field " +
-                    std::to_string(error->field) + ": " + std::string(error->reason));
-  }
-  std::vector<std::string> names;
-  std::string scratch;
-  for (const RawField field : fields) {
-    names.emplace_back(trim_blanks(field_value(field, scratch)));
-  }
-  return names;
-}
-
-}  // namespace
-
-CsvLayout read_layout(const RecordView& header, const RowTransform& transform, OnError on_error,
-                      std::string_view file_name) {
-  const std::vector<std::string> names = header_names(header, file_name);
-  std::vector<std::string> appended(transform.outputs().begin(), transform.outputs().end());
+// Where each input field is in the schema.
+std::vector<std::size_t> find_inputs(const RecordSource& source, const RowConversion& conversion,
+                                     OnError on_error) {
+  const std::span<const std::string> names = source.schema();
+  std::vector<std::string> appended = conversion.outputs;
   if (on_error == OnError::mark) {
-    appended.emplace_back(error_column);
+    appended.emplace_back("error");
   }
   for (const std::string& name : appended) {
     if (std::find(names.begin(), names.end(), name) != names.end()) {
-      throw UsageError(std::string(file_name) + " has a column '" + name +
-                       "' already; it would be appended again");
+      throw DataError(source.name() + " has a column '" + name +
+                      "' already; it would be appended again");
     }
   }
-  CsvLayout layout;
-  layout.field_count = names.size();
-  for (const std::string& input : transform.inputs()) {
+  const bool unlike_csv =
+      names.size() == 1 || !std::all_of(names.begin(), names.end(), [](const std::string& name) {
+        return printable_utf8(name);
+      });
+  std::vector<std::size_t> fields;
+  for (const std::string& input : conversion.inputs) {
     const auto first = std::find(names.begin(), names.end(), input);
     if (first == names.end()) {
-      throw DataError(at_line(file_name, header.line) + "no column '" + input + "' in the header");
+      throw DataError(source.where(0) + ": no column '" + input + "' in the header" +
+                      (unlike_csv ? " (the header has " + fields_text(names.size()) +
+                                        ": separated by ';' or tabs, or not UTF-8?)"
+                                  : ""));
     }
     const auto second = std::find(first + 1, names.end(), input);
     if (second != names.end()) {
-      throw DataError(at_line(file_name, header.line) + "column '" + input +
+      throw DataError(source.where(0) + ": column '" + input +
                       "' appears twice in the header (fields " +
                       std::to_string(first - names.begin() + 1) + " and " +
                       std::to_string(second - names.begin() + 1) + ")");
     }
-    layout.input_fields.push_back(static_cast<std::size_t>(first - names.begin()));
+    fields.push_back(static_cast<std::size_t>(first - names.begin()));
   }
-  layout.output_header = header.text;
-  for (const std::string& name : appended) {
-    layout.output_header += ',';
-    append_field(layout.output_header, name);
-  }
-  layout.output_header += '\n';
-  return layout;
+  return fields;
 }
 
-bool CsvChunkSource::fill(Chunk& chunk) {
-  RecordView record;
-  while (chunk.text.size() < chunk_bytes) {
-    const ReadStatus status = reader_.next(record);
-    if (status == ReadStatus::end) {
-      break;
-    }
-    if (status == ReadStatus::too_long) {
-      chunk.input_stop = at_line(file_name_, record.line) + "record longer than " +
-                         std::to_string(reader_.max_record()) + " bytes";
-      break;
-    }
-    chunk.records.push_back({chunk.text.size(), record.text.size(), record.line});
-    chunk.text += record.text;
-  }
-  chunk.input_offset = reader_.bytes_consumed();
-  return !chunk.records.empty() || chunk.input_stop.has_value();
-}
+// Each worker's converter and its room for values.
+struct Worker {
+  RowConverter convert;
+  std::vector<std::string> scratch;
+  std::vector<std::string_view> values;
+  std::string reason;
+};
 
-CsvChunkWorker::CsvChunkWorker(const RowTransform& transform, const CsvLayout& layout,
-                               OnError on_error, std::string_view file_name)
-    : layout_(layout),
-      on_error_(on_error),
-      file_name_(file_name),
-      appended_count_(transform.outputs().size()),
-      converter_(transform.converter()),
-      scratch_(layout.input_fields.size()),
-      values_(layout.input_fields.size()) {}
-
-std::optional<std::string> CsvChunkWorker::convert(std::string_view record, std::string& out,
-                                                   std::string& side) {
-  if (const auto error = split_fields(record, fields_)) {
-    return "field " + std::to_string(error->field) + ": " + std::string(error->reason);
-  }
-  if (fields_.size() != layout_.field_count) {
-    return std::to_string(fields_.size()) + (fields_.size() == 1 ? " field" : " fields") +
-           ", the header has " + std::to_string(layout_.field_count);
-  }
-  for (std::size_t i = 0; i < values_.size(); ++i) {
-    values_[i] = field_value(fields_[layout_.input_fields[i]], scratch_[i]);
-  }
-  return converter_->convert(values_, out, side);
-}
-
-void CsvChunkWorker::process(Chunk& chunk) {
-  std::string& out = chunk.output;
-  for (const RecordSpan& span : chunk.records) {
-    const std::string_view record(chunk.text.data() + span.offset, span.size);
-    const std::size_t row_start = out.size();
-    out += record;
-    std::optional<std::string> reason = convert(record, out, chunk.side);
-    if (reason && on_error_ == OnError::stop) {
-      out.resize(row_start);
-      chunk.row_stop = at_line(file_name_, span.line) + *reason;
-      return;
-    }
-    if (reason) {
-      out.append(appended_count_, ',');
-      out += ',';
-      append_field(out, *reason);
-      if (!chunk.first_mark) {
-        chunk.first_mark = at_line(file_name_, span.line) + *reason;
+void convert_block(RecordBlock& block, Worker& w, const std::vector<std::size_t>& inputs,
+                   std::size_t field_count, OnError on_error, const RecordSource& source) {
+  for (std::uint32_t i = 0; i < block.records.size(); ++i) {
+    RecordSpan& r = block.records[i];
+    const std::size_t cells_start = block.cells.size();
+    const std::size_t side_start = block.side.size();
+    w.reason.clear();
+    if (!r.problem.empty()) {
+      w.reason = "field " + std::to_string(r.problem_field) + ": " + std::string(r.problem);
+    } else if (r.field_count != field_count) {
+      w.reason = fields_text(r.field_count) + ", the header has " + std::to_string(field_count);
+    } else {
+      for (std::size_t v = 0; v < inputs.size(); ++v) {
+        w.values[v] = block.value(block.fields[r.first_field + inputs[v]], w.scratch[v]);
       }
-      ++chunk.marked;
-    } else if (on_error_ == OnError::mark) {
-      out += ',';
+      if (!w.convert(w.values, block.cells, block.side, w.reason) && w.reason.empty()) {
+        w.reason = "not converted";
+      }
     }
-    out += '\n';
-    ++chunk.rows;
+    if (!w.reason.empty()) {
+      block.cells.resize(cells_start);
+      block.side.resize(side_start);
+      if (on_error == OnError::stop) {
+        block.row_stop = source.where(r.line) + ": " + w.reason;
+        block.rows = i;
+        return;
+      }
+      r.reason_offset = static_cast<std::uint32_t>(block.reasons.size());
+      r.reason_size = static_cast<std::uint32_t>(w.reason.size());
+      block.reasons += w.reason;
+    }
+    r.cells_end = static_cast<std::uint32_t>(block.cells.size());
   }
+  block.rows = static_cast<std::uint32_t>(block.records.size());
+}
+
+}  // namespace
+
+RowResult run_rows(RecordSource& source, RecordSink& sink, const RowConversion& conversion,
+                   const RowOptions& options) {
+  const std::vector<std::size_t> inputs = find_inputs(source, conversion, options.on_error);
+  const std::size_t field_count = source.schema().size();
+  sink.begin(source.schema(), conversion.outputs, options.on_error == OnError::mark);
+  std::vector<Worker> workers(std::max(options.threads, 1u));
+  for (Worker& w : workers) {
+    w.convert = conversion.make_converter();
+    w.scratch.resize(inputs.size());
+    w.values.resize(inputs.size());
+  }
+  RowResult result;
+  PipelineStages<RecordBlock> stages;
+  stages.fill = [&](RecordBlock& block) { return source.read(block); };
+  stages.process = [&](RecordBlock& block, unsigned worker) {
+    convert_block(block, workers[worker], inputs, field_count, options.on_error, source);
+  };
+  stages.write = [&](RecordBlock& block) {
+    sink.write(block);
+    result.rows += block.rows;
+    for (std::uint32_t i = 0; i < block.rows; ++i) {
+      const RecordSpan& r = block.records[i];
+      if (r.reason_size > 0) {
+        ++result.marked;
+        if (!result.first_mark) {
+          result.first_mark = source.where(r.line) + ": " + std::string(block.reason(r));
+        }
+      }
+    }
+    if (options.written) {
+      options.written(block);
+    }
+    result.stop = block.row_stop ? block.row_stop : block.input_stop;
+    return !result.stop;
+  };
+  stages.bytes = [](const RecordBlock& block) { return block.text.size(); };
+  run_pipeline(stages, static_cast<unsigned>(workers.size()));
+  sink.finish();
+  return result;
 }
 
 }  // namespace nerido::batch

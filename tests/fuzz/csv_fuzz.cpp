@@ -1,9 +1,10 @@
-// Drives the CSV reader and the forward row conversion from arbitrary bytes,
-// and checks what must hold for every input: the output is the header line
-// and then one complete row per record, in input order, up to a stop; each
-// row is its record unchanged followed by either six Tb that read back
-// bit-identical to the scene API's, or (when marking) six empty cells and a
-// one-line reason.
+// Drives the CSV reader, the forward row conversion and the CSV writer from
+// arbitrary bytes, and checks what must hold for every input: the output,
+// read back, is the header and then one row per record, in input order, up
+// to a stop; every row has exactly the header's fields; a good row holds
+// its record's values followed by six Tb that read back bit-identical to the
+// scene API's (and, when marking, an empty error cell); a marked row holds
+// empty Tb cells and a reason.
 //
 // The first byte chooses the run: bit 0 marks bad rows instead of stopping,
 // bits 1-3 the bytes per read (1 to 128), bits 4-7 the record limit (16 to
@@ -33,50 +34,53 @@ void check(bool condition) {
   }
 }
 
-// The six Tb a record should get, or nothing for a bad row.
-std::optional<std::array<float, channel_count>> expected_tb(std::string_view record,
-                                                            const CsvLayout& layout) {
-  std::vector<RawField> fields;
-  if (split_fields(record, fields) || fields.size() != layout.field_count) {
-    return std::nullopt;
+// Every record of `bytes` (the header first), each as its values and
+// whether it is well formed.
+struct Parsed {
+  std::vector<std::vector<std::string>> values;
+  std::vector<bool> well_formed;
+  bool stopped = false;
+  std::string header;
+};
+
+Parsed parse(std::string_view bytes, std::size_t max_record) {
+  Parsed p;
+  CsvSource source("t", nerido::testing::memory_reader(bytes), {}, nullptr, max_record);
+  p.header = source.header_text();
+  p.values.emplace_back(source.schema().begin(), source.schema().end());
+  p.well_formed.push_back(true);
+  RecordBlock block;
+  std::string scratch;
+  while (source.read(block)) {
+    for (const RecordSpan& r : block.records) {
+      p.values.emplace_back();
+      for (std::uint32_t f = 0; f < r.field_count; ++f) {
+        p.values.back().emplace_back(block.value(block.fields[r.first_field + f], scratch));
+      }
+      p.well_formed.push_back(r.problem.empty());
+    }
+    p.stopped = p.stopped || block.input_stop.has_value();
+    block.clear();
   }
-  std::vector<std::string> scratch(layout.input_fields.size());
-  std::vector<std::string_view> values;
-  for (std::size_t i = 0; i < layout.input_fields.size(); ++i) {
-    values.push_back(field_value(fields[layout.input_fields[i]], scratch[i]));
+  return p;
+}
+
+// The six Tb a row of `values` should get, or nothing for a bad row.
+std::optional<std::array<float, channel_count>> expected_tb(const std::vector<std::string>& values,
+                                                            const std::vector<std::string>& names) {
+  std::array<float, 5> v{};
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    const auto name = field_range(static_cast<SceneField>(i)).name;
+    const auto at = std::find(names.begin(), names.end(), name) - names.begin();
+    if (read_number(values[static_cast<std::size_t>(at)], v[i]) != NumberRead::ok) {
+      return std::nullopt;
+    }
   }
-  Scene scene{};
-  if (read_scene(values, scene)) {
+  const Scene scene{v[0], v[1], v[2], v[3], v[4]};
+  if (check_scene(scene)) {
     return std::nullopt;
   }
   return brightness_temperatures(scene);
-}
-
-// Checks the cells after a record: ",tb,...,tb" (and ",", marking) or, for a
-// bad row, ",,,,,,,reason".
-void check_appended(std::string_view appended, const std::optional<std::array<float, 6>>& tb,
-                    bool marking) {
-  if (!tb) {
-    check(marking);
-    check(appended.starts_with(",,,,,,,") && appended.size() > 7);
-    check(appended.find('\n') == std::string_view::npos);
-    return;
-  }
-  if (marking) {
-    check(appended.ends_with(","));
-    appended.remove_suffix(1);
-  }
-  for (const float value : *tb) {
-    check(appended.starts_with(","));
-    appended.remove_prefix(1);
-    const std::size_t end = std::min(appended.find(','), appended.size());
-    float read = 0.0f;
-    const auto result = std::from_chars(appended.data(), appended.data() + end, read);
-    check(result.ec == std::errc{} && result.ptr == appended.data() + end);
-    check(std::bit_cast<std::uint32_t>(read) == std::bit_cast<std::uint32_t>(value));
-    appended.remove_prefix(end);
-  }
-  check(appended.empty());
 }
 
 }  // namespace
@@ -95,50 +99,46 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(run.output.empty());
     return 0;
   }
-
-  // Walk the input's records and the output side by side.
-  MemorySource again(bytes);
-  RecordReader records(again, max_record);
-  RecordView record;
-  check(records.next(record) == ReadStatus::record);
-  const ForwardTransform transform(NumberFormat{});
-  const CsvLayout layout =
-      read_layout(record, transform, marking ? OnError::mark : OnError::stop, "in.csv");
-  std::string_view output = run.output;
-  check(output.starts_with(layout.output_header));
-  output.remove_prefix(layout.output_header.size());
-
-  std::uint64_t rows = 0;
+  const Parsed in = parse(bytes, max_record);
+  const Parsed out = parse(run.output, 1 << 20);
+  const std::vector<std::string>& names = in.values[0];
+  const std::size_t width = names.size() + channel_count + (marking ? 1 : 0);
+  check(out.header.starts_with(in.header));
+  check(out.values[0].size() == width);
+  check(!out.stopped);
   std::uint64_t marked = 0;
-  for (;;) {
-    const ReadStatus status = records.next(record);
-    if (status != ReadStatus::record) {
-      // The output ends with the input, or at a record too long to hold.
-      check(output.empty());
-      check(run.result.stop.has_value() == (status == ReadStatus::too_long));
-      break;
-    }
-    const auto tb = expected_tb(record.text, layout);
+  std::size_t row = 1;
+  for (; row < in.values.size(); ++row) {
+    const std::vector<std::string>& values = in.values[row];
+    const bool fits = in.well_formed[row] && values.size() == names.size();
+    const auto tb = fits ? expected_tb(values, names) : std::nullopt;
     if (!tb && !marking) {
-      // The run stopped here: nothing of this row or after it is written.
-      check(output.empty());
-      check(run.result.stop.has_value());
-      check(run.result.stop->starts_with("in.csv:" + std::to_string(record.line) + ": "));
-      break;
+      break;  // the run stopped here: nothing of this row or after it is written
     }
-    check(output.starts_with(record.text));
-    output.remove_prefix(record.text.size());
-    // The appended cells hold no line end, so the row ends at the next one.
-    const std::size_t line_end = output.find('\n');
-    check(line_end != std::string_view::npos);
-    check_appended(output.substr(0, line_end), tb, marking);
-    output.remove_prefix(line_end + 1);
-    ++rows;
+    check(row < out.values.size());
+    const std::vector<std::string>& cells = out.values[row];
+    check(out.well_formed[row] && cells.size() == width);
     if (!tb) {
       ++marked;
+      check(!cells.back().empty());
+      for (std::size_t c = 0; c < channel_count; ++c) {
+        check(cells[names.size() + c].empty());
+      }
+      continue;
+    }
+    check(std::equal(values.begin(), values.end(), cells.begin()));
+    check(!marking || cells.back().empty());
+    for (std::size_t c = 0; c < channel_count; ++c) {
+      const std::string& cell = cells[names.size() + c];
+      float read = 0.0f;
+      const auto result = std::from_chars(cell.data(), cell.data() + cell.size(), read);
+      check(result.ec == std::errc{} && result.ptr == cell.data() + cell.size());
+      check(std::bit_cast<std::uint32_t>(read) == std::bit_cast<std::uint32_t>((*tb)[c]));
     }
   }
-  check(rows == run.result.rows);
+  check(out.values.size() == row);
+  check(run.result.rows == row - 1);
   check(marked == run.result.marked);
+  check(run.result.stop.has_value() == (in.stopped || row < in.values.size()));
   return 0;
 }

@@ -1,9 +1,11 @@
-#include "batch/progress.hpp"
+#include "batch/io/progress.hpp"
 
 #include <unistd.h>
 
 #include <cmath>
 #include <string_view>
+
+#include "batch/io/text.hpp"
 
 namespace nerido::batch {
 namespace {
@@ -20,21 +22,7 @@ std::string minutes_seconds(double seconds) {
   return std::to_string(whole / 60) + (s < 10 ? ":0" : ":") + std::to_string(s);
 }
 
-void write_stderr(std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t n = ::write(STDERR_FILENO, text.data(), text.size());
-    if (n <= 0) {
-      return;
-    }
-    text.remove_prefix(static_cast<std::size_t>(n));
-  }
-}
-
 }  // namespace
-
-void report_line(std::string_view text) { write_stderr(std::string(text) + "\n"); }
-
-void report(std::string_view text) { report_line("nerido-batch: " + std::string(text)); }
 
 std::string progress_text(std::uint64_t done, std::optional<std::uint64_t> total,
                           std::uint64_t rows, double seconds) {
@@ -69,14 +57,15 @@ void ProgressLine::update(std::uint64_t done, std::uint64_t rows) {
   }
   last_draw_ = now;
   const std::chrono::duration<double> elapsed = now - start_;
-  write_stderr(std::string(line_start) + progress_text(done, total_, rows, elapsed.count()) +
-               std::string(erase_rest));
+  (void)write_all(STDERR_FILENO, std::string(line_start) +
+                                     progress_text(done, total_, rows, elapsed.count()) +
+                                     std::string(erase_rest));
   drawn_ = true;
 }
 
 void ProgressLine::clear() {
   if (drawn_) {
-    write_stderr(std::string(line_start) + std::string(erase_rest));
+    (void)write_all(STDERR_FILENO, std::string(line_start) + std::string(erase_rest));
     drawn_ = false;
   }
 }

@@ -1,6 +1,5 @@
-// What a run says on standard error: one-line messages, and a progress line
-// redrawn a few times a second (how much of the input is done, rows per
-// second and the time left).
+// The progress line on standard error, redrawn a few times a second: how
+// much of the input is done, rows per second and the time left.
 #pragma once
 
 #include <chrono>
@@ -10,11 +9,6 @@
 #include <string_view>
 
 namespace nerido::batch {
-
-// Writes "nerido-batch: TEXT" as one line on standard error.
-void report(std::string_view text);
-// Writes TEXT as one line on standard error.
-void report_line(std::string_view text);
 
 // The line's text: "  42%  812345 rows/s  0:12 left" when the total is
 // known, "  1200000 rows  812345 rows/s" otherwise.

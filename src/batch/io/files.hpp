@@ -1,5 +1,6 @@
-// The files of a run: the input read through a file descriptor, and the
-// output written whole or not at all.
+// The files of a run: an input read through its descriptor; the one atomic
+// output file, written whole or not at all, for CSV and pictures alike; and
+// a scratch file for what a run collects beside its output.
 #pragma once
 
 #include <atomic>
@@ -9,25 +10,27 @@
 #include <string>
 #include <string_view>
 
-#include "batch/csv.hpp"
-
 namespace nerido::batch {
 
 // Names standard input or standard output on the command line.
 inline constexpr std::string_view standard_stream = "-";
 
 // An input file, or standard input for "-".
-class InputFile : public ByteSource {
+class InputFile {
  public:
-  // Throws DataError naming the file when it cannot be opened. A read
-  // interrupted by a signal answers the end of the input once
-  // `stop_requested` is set.
-  InputFile(const std::string& path, const std::atomic<bool>* stop_requested);
-  ~InputFile() override;
+  // Throws DataError naming the file when it cannot be opened.
+  explicit InputFile(const std::string& path);
+  ~InputFile();
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
 
-  std::size_t read(char* buffer, std::size_t size) override;
+  // Reads up to `size` bytes; 0 at the end of the input, or when `stop` is
+  // set (checked before each read, and when a signal interrupts one).
+  // Throws DataError naming the file when the input cannot be read.
+  std::size_t read(char* buffer, std::size_t size, const std::atomic<bool>* stop);
+  // True when nothing can be read right now without waiting (a pipe, a
+  // terminal or a socket with no byte pending); never for a regular file.
+  [[nodiscard]] bool would_wait() const noexcept;
   // The file's name in messages: its path, or "<stdin>".
   [[nodiscard]] const std::string& name() const noexcept { return name_; }
   // Its size (bytes) when it is a regular file.
@@ -38,49 +41,54 @@ class InputFile : public ByteSource {
   bool owned_ = false;
   std::string name_;
   std::optional<std::uint64_t> size_;
-  const std::atomic<bool>* stop_requested_;
 };
 
-// Where the output goes. A regular file (or a path not there yet) is written
-// as FILE.partial and renamed to FILE by commit(), so that FILE is never
-// incomplete; a symbolic link keeps pointing at the file it names. Standard
-// output ("-") and anything else that is not a regular file (/dev/null, a
-// named pipe) are written in place, streamed. Destroyed uncommitted, it
-// removes FILE.partial unless told to keep it.
+// An output written whole or not at all. A regular file (or a path not there
+// yet) is written as a file of its own in a private folder created beside it
+// (DIR/.FILE.XXXXXX/FILE, never following a link there) and renamed over
+// FILE by commit(); a link to a regular file keeps naming it, and a replaced
+// file keeps its permissions. Standard output ("-") and whatever else is not
+// a regular file (/dev/null, a named pipe) are written in place, streamed.
+// Destroyed uncommitted, it removes what it wrote.
 class OutputFile {
  public:
-  // Throws DataError naming the file when it cannot be created.
-  explicit OutputFile(const std::string& path);
+  // `open`: false when another program writes the file through path() (a
+  // picture drawn by gnuplot). Throws DataError naming the file when it
+  // cannot be made, is read-only, or is a dangling link.
+  explicit OutputFile(const std::string& path, bool open = true);
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
   // Throws DataError naming the file when the bytes cannot be written.
   void write(std::string_view bytes);
-  // Renames FILE.partial to FILE; nothing for a streamed output.
+  // Renames the file written over FILE; nothing for a streamed output.
   void commit();
-  // Leaves FILE.partial in place, closed; answers its name.
+  // Keeps what was written in FILE.partial-XXXXXX (created anew, never
+  // replacing a file) and answers that name.
   std::string keep_partial();
 
-  // True when written as FILE.partial and renamed at the end.
-  [[nodiscard]] bool is_replaced_whole() const noexcept { return !partial_.empty(); }
+  // True when written beside FILE and renamed at the end.
+  [[nodiscard]] bool replaces_whole() const noexcept { return !folder_.empty(); }
+  // Where the bytes go: the private file, or FILE itself when streamed.
+  [[nodiscard]] const std::string& path() const noexcept { return path_; }
   // The output's name in messages: its path, or "standard output".
   [[nodiscard]] const std::string& name() const noexcept { return name_; }
 
  private:
   void close_file();
+  void remove_written() noexcept;
 
   int fd_ = -1;
   bool owned_ = false;
   std::string name_;
-  std::string target_;   // the file renamed into; empty when streamed
-  std::string partial_;  // target_ + ".partial"; empty when streamed
-  bool finished_ = false;
+  std::string target_;  // the file renamed over; empty when streamed
+  std::string folder_;  // the private folder beside it; empty when streamed
+  std::string path_;
 };
 
 // An unnamed temporary file for what a run collects beside its output (a
 // picture's data), so that memory stays the same whatever the input size.
-// Removed when closed.
 class ScratchFile {
  public:
   // Throws DataError when no temporary file can be made.
@@ -103,14 +111,10 @@ class ScratchFile {
   }
 
  private:
-  // The bytes from `offset` on, some of them; false at the end.
   bool read_piece(std::uint64_t offset, std::string& piece) const;
 
   std::FILE* file_ = nullptr;
   std::uint64_t size_ = 0;
 };
-
-// Suffix of the file a run writes before renaming it.
-inline constexpr std::string_view partial_suffix = ".partial";
 
 }  // namespace nerido::batch

@@ -1,0 +1,124 @@
+// nerido-batch forward: the six brightness temperatures appended to a CSV
+// file of scenes.
+#include "batch/cmd/commands.hpp"
+
+namespace nerido::batch {
+namespace {
+
+SceneField field_at(std::size_t i) { return static_cast<SceneField>(i); }
+
+// "sst_c (deg C), altitude_m (m), ... and rain_mmh (mm/h)"
+std::string scene_columns_text() {
+  std::string text;
+  for (std::size_t i = 0; i < scene_field_count; ++i) {
+    const FieldRange& r = field_range(field_at(i));
+    text += (i == 0                       ? ""
+             : i + 1 == scene_field_count ? " and "
+                                          : ", ") +
+            std::string(r.name) + " (" + std::string(r.unit) + ")";
+  }
+  return text;
+}
+
+std::string forward_footer() {
+  return "Reads CSV with a header line; the columns " + scene_columns_text() +
+         "\nare found by name, in any order. Every column passes through unchanged; "
+         "tb_4.74 ... tb_7.09 (K)\nare appended. Numbers are the shortest text that reads back "
+         "to the same float, unless\n--decimals is given.\n"
+         "\n"
+         "A bad row (a field missing, not a number or out of range, too few or too many\n"
+         "fields) stops the run with FILE:LINE: reason and status 1; with -o FILE the rows\n"
+         "before it are kept in FILE.partial-XXXXXX and FILE is left as it was. --on-error\n"
+         "mark writes bad rows with the header's fields, empty Tb cells and the reason in a\n"
+         "last column 'error', goes on, and ends with status 1. A record longer than 1 MiB\n"
+         "always stops.\n"
+         "\n"
+         "Accepts LF and CRLF line ends, a UTF-8 byte-order mark and RFC 4180 quoting;\n"
+         "blank lines are skipped. Output lines end in LF. With -o FILE the output is\n"
+         "written beside FILE and renamed to FILE once complete. From a pipe or a terminal\n"
+         "each row is written as soon as its line has arrived.\n";
+}
+
+// Reads a scene from the text of its five values (in declaration order);
+// or says why it is not one: a value empty, not a number, or outside its
+// range (the text shown as it stands).
+bool read_scene(std::span<const std::string_view> values, Scene& scene, std::string& reason) {
+  std::array<float, scene_field_count> numbers{};
+  for (std::size_t i = 0; i < numbers.size(); ++i) {
+    const std::string name(field_range(field_at(i)).name);
+    switch (read_number(values[i], numbers[i])) {
+      case NumberRead::ok:
+        break;
+      case NumberRead::empty:
+        reason = name + " is empty";
+        return false;
+      case NumberRead::not_a_number:
+        reason = name + " = '" + escaped(values[i]) + "' is not a number";
+        return false;
+    }
+  }
+  for (std::size_t i = 0; i < numbers.size(); ++i) {
+    if (!in_range(field_at(i), numbers[i])) {
+      reason = std::string(field_range(field_at(i)).name) + " = " +
+               escaped(trim_blanks(values[i])) + " is outside " + range_text(field_at(i));
+      return false;
+    }
+  }
+  scene = scene_from_values(numbers);
+  return true;
+}
+
+}  // namespace
+
+const std::array<std::string, channel_count>& tb_columns() {
+  static const std::array<std::string, channel_count> names = [] {
+    std::array<std::string, channel_count> n;
+    for (std::size_t i = 0; i < n.size(); ++i) {
+      n[i] = "tb_" + number_text(channels_ghz[i]);
+    }
+    return n;
+  }();
+  return names;
+}
+
+void append_tb_cells(std::string& out, const std::array<float, channel_count>& tb,
+                     NumberFormat format) {
+  for (const float value : tb) {
+    out += ',';
+    append_number(out, value, format);
+  }
+}
+
+RowConversion forward_conversion(NumberFormat format) {
+  RowConversion conversion;
+  for (std::size_t i = 0; i < scene_field_count; ++i) {
+    conversion.inputs.emplace_back(field_range(field_at(i)).name);
+  }
+  conversion.outputs.assign(tb_columns().begin(), tb_columns().end());
+  conversion.make_converter = [format]() -> RowConverter {
+    return [format, cache = EmissivityCache{}](std::span<const std::string_view> values,
+                                               std::string& cells, std::string& /*side*/,
+                                               std::string& reason) mutable {
+      Scene scene{};
+      if (!read_scene(values, scene, reason)) {
+        return false;
+      }
+      append_tb_cells(cells, compute_tb(cache, scene), format);
+      return true;
+    };
+  };
+  return conversion;
+}
+
+Command add_forward(CLI::App& app) {
+  auto options = std::make_shared<RowsOptions>();
+  CLI::App* command = app.add_subcommand(
+      "forward", "Append the six brightness temperatures to a CSV file of scenes");
+  add_rows_options(*command, *options);
+  command->footer(forward_footer());
+  return {command, [options](const std::atomic<bool>& stop_requested) {
+            return run_csv(forward_conversion(options->out.format), *options, stop_requested);
+          }};
+}
+
+}  // namespace nerido::batch

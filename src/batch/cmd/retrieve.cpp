@@ -1,0 +1,237 @@
+// nerido-batch retrieve: wind speed and rain rate retrieved from six
+// measured brightness temperatures and the SST, altitude and air
+// temperature, appended to each row; and their picture.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <optional>
+
+#include "batch/cmd/commands.hpp"
+#include "batch/errors.hpp"
+#include "batch/plot.hpp"
+
+namespace nerido::batch {
+namespace {
+
+// The scene fields a retrieval reads beside the six Tb, in this order.
+constexpr std::array<SceneField, 3> fixed_fields{SceneField::sst_c, SceneField::altitude_m,
+                                                 SceneField::air_c};
+constexpr std::size_t x_input = channel_count + fixed_fields.size();
+
+const std::array<std::string, 7> retrieval_columns{"ret_wind_ms",
+                                                   "ret_rain_mmh",
+                                                   "ret_wind_sigma_ms",
+                                                   "ret_rain_sigma_mmh",
+                                                   "ret_wind_rain_correlation",
+                                                   "ret_residual_rms_k",
+                                                   "ret_status"};
+
+// Every option of the subcommand. A new option of the retrieval goes here,
+// into add_retrieve and into retrieval_options.
+struct RetrieveOptions {
+  RowsOptions rows;
+  std::string noise;  // --noise; empty: the library's default
+  PictureOptions picture;
+  std::string x_column;  // --x
+};
+
+RetrievalOptions retrieval_options(const RetrieveOptions& options) {
+  RetrievalOptions retrieval;
+  if (!options.noise.empty()) {
+    retrieval.noise_k = read_noise(options.noise);
+  }
+  return retrieval;
+}
+
+// A number cell; empty for NaN (the results of an invalid input).
+void append_cell(std::string& out, float value, NumberFormat format) {
+  out += ',';
+  if (!std::isnan(value)) {
+    append_number(out, value, format);
+  }
+}
+
+// Retrieved wind and rain against the --x column, each with its +-1 sigma
+// band shaded, the rows whose status is not ok marked by status; titled
+// with the file and the fixed noise. The data lines are
+// "x wind wind_sigma rain rain_sigma status".
+void write_retrieval_commands(const ScriptOutput& out, const RetrieveOptions& options,
+                              const ScratchFile& data) {
+  out("$retrieval << EOD\n");
+  data.read_back([&](std::string_view piece) { out(piece); });
+  out("EOD\n");
+  const std::string noise = options.noise.empty() ? "0.5" : options.noise;
+  std::string c = "set grid\nset key outside right top\nset xlabel " +
+                  gnuplot_string(options.x_column) + "\nset multiplot layout 2,1 title " +
+                  gnuplot_string("nerido-batch retrieve: " +
+                                 (options.rows.input == "-" ? "<stdin>" : options.rows.input) +
+                                 ", noise " + noise + " K") +
+                  "\n";
+  // Panel: column of the value, column of its sigma, name, unit.
+  const std::array<std::array<std::string_view, 4>, 2> panels{
+      {{"2", "3", "wind speed", "m/s"}, {"4", "5", "rain rate", "mm/h"}}};
+  for (const auto& [value, sigma, name, unit] : panels) {
+    const std::string v = "$" + std::string(value);
+    const std::string s = "$" + std::string(sigma);
+    c += "set ylabel " + gnuplot_string(std::string(name) + " (" + std::string(unit) + ")") +
+         "\nplot $retrieval using 1:(" + v + " > " + s + " ? " + v + " - " + s + " : 0):(" + v +
+         " + " + s +
+         ") with filledcurves fillcolor rgb '#9ecae1' fillstyle solid 1.0 noborder "
+         "title '±1 sigma', $retrieval using 1:" +
+         std::string(value) + " with lines linecolor rgb '#08519c' linewidth 1 title " +
+         gnuplot_string(name);
+    for (int status = 1; status <= 3; ++status) {
+      c += ", $retrieval using 1:($6 == " + std::to_string(status) + " ? " + v +
+           " : NaN) with points pointtype " + std::to_string(4 + 2 * status) +
+           " pointsize 0.6 linecolor " + std::to_string(status + 3) + " title " +
+           gnuplot_string(std::string(status_name(static_cast<RetrievalStatus>(status))));
+    }
+    c += "\n";
+  }
+  out(c + "unset multiplot\n");
+}
+
+int run_retrieve(const RetrieveOptions& options, const std::atomic<bool>& stop_requested) {
+  const RetrievalOptions retrieval = retrieval_options(options);
+  if (options.picture.path.empty()) {
+    return run_csv(retrieve_conversion(retrieval, options.rows.out.format, ""), options.rows,
+                   stop_requested);
+  }
+  const PictureRequest request = read_picture_request(options.picture);
+  ScratchFile data;
+  const auto draw = [&](const std::string& output_name) {
+    if (data.size() == 0) {
+      report("cannot draw " + request.path + ": no row has a retrieval and a number in '" +
+             options.x_column + "'; the CSV was written to " + output_name);
+      return exit_data_error;
+    }
+    return draw_picture(
+        request, [&](const ScriptOutput& out) { write_retrieval_commands(out, options, data); },
+        output_name);
+  };
+  return run_csv(retrieve_conversion(retrieval, options.rows.out.format, options.x_column),
+                 options.rows, stop_requested, &data, draw);
+}
+
+}  // namespace
+
+std::array<float, channel_count> read_noise(std::string_view text) {
+  std::vector<float> values;
+  for (std::size_t begin = 0;;) {
+    const std::size_t comma = text.find(',', begin);
+    const std::string_view item = text.substr(begin, comma - begin);
+    float value = 0.0f;
+    if (read_number(item, value) != NumberRead::ok || !(value > 0.0f) || std::isinf(value)) {
+      throw UsageError("--noise: '" + std::string(item) + "' is not a positive number of kelvin");
+    }
+    values.push_back(value);
+    if (comma == std::string_view::npos) {
+      break;
+    }
+    begin = comma + 1;
+  }
+  if (values.size() != 1 && values.size() != channel_count) {
+    throw UsageError("--noise: " + std::to_string(values.size()) +
+                     " values; give one for every channel, or six");
+  }
+  std::array<float, channel_count> noise{};
+  for (std::size_t i = 0; i < noise.size(); ++i) {
+    noise[i] = values[values.size() == 1 ? 0 : i];
+  }
+  return noise;
+}
+
+RowConversion retrieve_conversion(const RetrievalOptions& options, NumberFormat format,
+                                  const std::string& x_column) {
+  RowConversion conversion;
+  conversion.inputs.assign(tb_columns().begin(), tb_columns().end());
+  for (const SceneField field : fixed_fields) {
+    conversion.inputs.emplace_back(field_range(field).name);
+  }
+  if (!x_column.empty()) {
+    conversion.inputs.push_back(x_column);
+  }
+  conversion.outputs.assign(retrieval_columns.begin(), retrieval_columns.end());
+  const bool collect_x = !x_column.empty();
+  conversion.make_converter = [options, format, collect_x, names = conversion.inputs]() {
+    return RowConverter([options, format, collect_x, names](
+                            std::span<const std::string_view> values, std::string& cells,
+                            std::string& side, std::string& reason) {
+      // Every value may be empty: a Tb then is a missing channel, any other
+      // value makes the input invalid, which the status reports.
+      std::array<float, x_input> numbers{};
+      for (std::size_t i = 0; i < numbers.size(); ++i) {
+        switch (read_number(values[i], numbers[i])) {
+          case NumberRead::ok:
+            break;
+          case NumberRead::empty:
+            numbers[i] = std::numeric_limits<float>::quiet_NaN();
+            break;
+          case NumberRead::not_a_number:
+            reason = names[i] + " = '" + escaped(values[i]) + "' is not a number";
+            return false;
+        }
+      }
+      Observation observation{};
+      std::copy_n(numbers.begin(), channel_count, observation.tb_k.begin());
+      observation.sst_c = numbers[channel_count];
+      observation.altitude_m = numbers[channel_count + 1];
+      observation.air_c = numbers[channel_count + 2];
+      const Retrieval r = retrieve(observation, options);
+      for (const float value : {r.wind_ms, r.rain_mmh, r.wind_sigma_ms, r.rain_sigma_mmh,
+                                r.wind_rain_correlation, r.residual_rms_k}) {
+        append_cell(cells, value, format);
+      }
+      cells += ',';
+      cells += status_name(r.status);
+      float x = 0.0f;
+      if (collect_x && r.status != RetrievalStatus::invalid_input &&
+          read_number(values[x_input], x) == NumberRead::ok) {
+        for (const float value : {x, r.wind_ms, r.wind_sigma_ms, r.rain_mmh, r.rain_sigma_mmh}) {
+          append_number(side, value);
+          side += ' ';
+        }
+        side += std::to_string(static_cast<int>(r.status)) + "\n";
+      }
+      return true;
+    });
+  };
+  return conversion;
+}
+
+Command add_retrieve(CLI::App& app) {
+  auto options = std::make_shared<RetrieveOptions>();
+  CLI::App* command = app.add_subcommand(
+      "retrieve", "Append wind speed and rain rate retrieved from six brightness temperatures");
+  add_rows_options(*command, options->rows);
+  command
+      ->add_option("--noise", options->noise,
+                   "1 sigma of each channel's measurement (K): one value, or six (default 0.5)")
+      ->option_text("K|K,K,K,K,K,K");
+  CLI::Option* plot = add_picture_options(*command, options->picture, "wind and rain against --x");
+  CLI::Option* x = command->add_option("--x", options->x_column, "The column to draw them against")
+                       ->option_text("COLUMN");
+  plot->needs(x);
+  x->needs(plot);
+  command->footer(
+      "Reads CSV with a header line; the columns tb_4.74 ... tb_7.09 (K), sst_c (deg C),\n"
+      "altitude_m (m) and air_c (deg C) are found by name (the names forward writes, so\n"
+      "forward | retrieve is a round trip). An empty Tb cell is a missing channel. Every\n"
+      "column passes through; appended are ret_wind_ms, ret_rain_mmh, ret_wind_sigma_ms,\n"
+      "ret_rain_sigma_mmh, ret_wind_rain_correlation, ret_residual_rms_k (K) and\n"
+      "ret_status (ok, at_bound, poor_fit, not_converged, invalid_input).\n"
+      "\n"
+      "A row that cannot be read (text that is not a number, too few or too many\n"
+      "fields) is a bad row, as in forward. Every row that is read is written with its\n"
+      "status, invalid_input included (empty result cells), and leaves the exit status\n"
+      "alone: the data are yours to judge.\n"
+      "\n"
+      "--plot FILE --x COLUMN draws the retrieved wind and rain with their +-1 sigma\n"
+      "band against COLUMN (best one that increases, such as a time), with gnuplot;\n"
+      "rows whose status is not ok are marked by status.\n");
+  return {command, [options](const std::atomic<bool>& stop_requested) {
+            return run_retrieve(*options, stop_requested);
+          }};
+}
+
+}  // namespace nerido::batch

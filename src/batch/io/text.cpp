@@ -1,0 +1,185 @@
+#include "batch/io/text.hpp"
+
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <limits>
+#include <system_error>
+
+namespace nerido::batch {
+namespace {
+
+bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+
+// Whether a number too large or too small for a double is large: the
+// decimal exponent of its first significant digit decides.
+bool overflows(std::string_view text) noexcept {
+  long long point = 0;  // digits before the decimal point, less leading zeros
+  bool significant = false;
+  bool after_point = false;
+  std::size_t i = text.front() == '-' ? 1 : 0;
+  for (; i < text.size() && (is_digit(text[i]) || text[i] == '.'); ++i) {
+    if (text[i] == '.') {
+      after_point = true;
+    } else if (!significant && text[i] == '0') {
+      point -= after_point ? 1 : 0;
+    } else {
+      significant = true;
+      point += after_point ? 0 : 1;
+    }
+  }
+  if (!significant) {
+    return false;
+  }
+  long long exponent = 0;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    const bool minus = i < text.size() && text[i] == '-';
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
+      ++i;
+    }
+    for (; i < text.size() && is_digit(text[i]) && exponent < 1'000'000'000; ++i) {
+      exponent = exponent * 10 + (text[i] - '0');
+    }
+    exponent = minus ? -exponent : exponent;
+  }
+  return point + exponent > 0;
+}
+
+// Length of the UTF-8 sequence at the start of `text` that encodes a
+// printable character; 0 when it is not one.
+std::size_t printable_length(std::string_view text, bool controls = false) noexcept {
+  const auto lead = static_cast<unsigned char>(text[0]);
+  if (lead < 0x80) {
+    return controls || (lead >= 0x20 && lead != 0x7f) ? 1 : 0;
+  }
+  const std::size_t length = lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : lead >= 0xc2 ? 2 : 0;
+  if (length == 0 || lead > 0xf4 || text.size() < length) {
+    return 0;
+  }
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xc0) != 0x80) {
+      return 0;
+    }
+  }
+  const auto second = static_cast<unsigned char>(text[1]);
+  if ((lead == 0xe0 && second < 0xa0) || (lead == 0xed && second >= 0xa0) ||
+      (lead == 0xf0 && second < 0x90) || (lead == 0xf4 && second >= 0x90) ||
+      (!controls && lead == 0xc2 && second < 0xa0)) {
+    return 0;  // overlong, a surrogate, beyond U+10FFFF, a C1 control
+  }
+  return length;
+}
+
+}  // namespace
+
+NumberRead read_number(std::string_view text, float& value) noexcept {
+  text = trim_blanks(text);
+  if (text.empty()) {
+    return NumberRead::empty;
+  }
+  if (text.front() == '+') {
+    text.remove_prefix(1);  // from_chars takes no plus sign
+    if (text.empty() || text.front() == '-' || text.front() == '+') {
+      return NumberRead::not_a_number;
+    }
+  }
+  float parsed = 0.0f;
+  const char* const last = text.data() + text.size();
+  const auto [end, error] = std::from_chars(text.data(), last, parsed);
+  if (end != last) {
+    return NumberRead::not_a_number;
+  }
+  if (error == std::errc::result_out_of_range) {
+    const float magnitude = overflows(text) ? std::numeric_limits<float>::infinity() : 0.0f;
+    value = text.front() == '-' ? -magnitude : magnitude;
+    return NumberRead::ok;
+  }
+  if (error != std::errc{}) {
+    return NumberRead::not_a_number;
+  }
+  value = parsed;
+  return NumberRead::ok;
+}
+
+void append_number(std::string& out, float value, NumberFormat format) {
+  // Room for any float in fixed notation with max_decimals decimals.
+  std::array<char, 64> text{};
+  const auto result = format.decimals < 0
+                          ? std::to_chars(text.data(), text.data() + text.size(), value)
+                          : std::to_chars(text.data(), text.data() + text.size(), value,
+                                          std::chars_format::fixed, format.decimals);
+  out.append(text.data(), result.ptr);
+}
+
+std::string number_text(float value) {
+  std::string text;
+  append_number(text, value);
+  return text;
+}
+
+std::string_view trim_blanks(std::string_view text) noexcept {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) {
+    return {};
+  }
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+std::string escaped(std::string_view text, std::size_t limit, bool keep_controls) {
+  constexpr std::string_view hex = "0123456789ABCDEF";
+  std::string out;
+  const std::string_view shown = text.substr(0, limit);
+  for (std::size_t i = 0; i < shown.size();) {
+    const char c = shown[i];
+    const std::size_t length = printable_length(shown.substr(i), keep_controls);
+    if (c == '\\' || c == '\r' || c == '\n') {
+      out += c == '\\' ? "\\\\" : c == '\r' ? "\\r" : "\\n";
+    } else if (length == 0) {
+      out += "\\x";
+      out += hex[static_cast<unsigned char>(c) >> 4];
+      out += hex[static_cast<unsigned char>(c) & 0xf];
+    } else {
+      out += shown.substr(i, length);
+      i += length;
+      continue;
+    }
+    ++i;
+  }
+  return text.size() > limit ? out + "..." : out;
+}
+
+bool printable_utf8(std::string_view text) noexcept {
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t length = printable_length(text.substr(i));
+    if (length == 0) {
+      return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+bool write_all(int fd, std::string_view bytes) noexcept {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+void report_line(std::string_view text) {
+  (void)write_all(STDERR_FILENO, std::string(text) + "\n");
+}
+
+void report(std::string_view text) { report_line("nerido-batch: " + std::string(text)); }
+
+}  // namespace nerido::batch
