@@ -8,13 +8,12 @@
 #include "emissivity/kleinswift.hpp"
 #include "nerido/nerido.hpp"
 #include "precision/precision.hpp"
+#include "radiance/budget_coefficients.hpp"
 #include "radiance/tbvanto.hpp"
 
 namespace nerido {
 namespace {
 
-// Degrees Celsius to kelvin as the model was built: 273.146, not 273.15.
-constexpr float celsius_to_kelvin = 273.146f;
 // Nadir view: both incidence angles of the emissivity loop (degrees).
 constexpr float nadir_deg = 0.0f;
 // Polarisation selector of the emissivity loop: horizontal at nadir.
@@ -41,7 +40,7 @@ std::string shortest(float value) {
 // Single-precision sum: the exact sum of two floats of these sizes fits a
 // double, so rounding it once gives what a float addition gives.
 float model_kelvin(float celsius) noexcept {
-  return to_single(wide(celsius) + wide(celsius_to_kelvin));
+  return to_single(wide(celsius) + wide(radiance::budget::celsius_to_kelvin));
 }
 
 const FieldRange& field_range(SceneField field) noexcept {

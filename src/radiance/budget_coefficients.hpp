@@ -13,6 +13,10 @@
 
 namespace nerido::radiance::budget {
 
+// Degrees Celsius to kelvin as the model was built: 273.146, not 273.15
+// (a single-precision value, added to a temperature in single precision).
+inline constexpr float celsius_to_kelvin = 273.146f;
+
 // Wind-speed emissivity increment at the reference frequency: three pieces in
 // the wind speed W (m/s), joining (nearly, not exactly) at 7 and 37 m/s, with
 // equal slopes at both joins. Based on this model's own fit.
