@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "flightfile/netcdf_input.hpp"
+#include "flightfile/netcdf_output.hpp"
 #include "flightfile/units.hpp"
 
 namespace {
@@ -119,7 +120,17 @@ class FlightFile : public ::testing::Test {
     int freq = 0;
     nc_def_var(id, "channel", NC_DOUBLE, 1, &channel, &freq);
     text(id, freq, "units", "MHz");
+    // Six measured Tb a record, on those channels.
+    int tb = 0;
+    const int tb_dims[] = {time, channel};
+    nc_def_var(id, "TB", NC_FLOAT, 2, tb_dims, &tb);
+    text(id, tb, "units", "K");
     ASSERT_EQ(nc_enddef(id), NC_NOERR);
+    std::vector<float> tb_values(5 * 6);
+    for (std::size_t i = 0; i < tb_values.size(); ++i) {
+      tb_values[i] = 110.0f + static_cast<float>(i);
+    }
+    nc_put_var_float(id, tb, tb_values.data());
     const double sst_values[] = {301.15, -999.0, 250.0, 271.15, NAN};
     const short alt_values[] = {300, -32767, 0, 1000, 1};
     const float wind_values[] = {10.0f, 0.5f, 150.0f, 0.0f, 3.25f};
@@ -217,6 +228,100 @@ TEST_F(FlightFile, ChannelsMatchedByFrequencyInAnyOrder) {
   }
   const auto index = nerido::flightfile::match_channels(ghz, "f: ");
   EXPECT_EQ(index, (std::array<std::size_t, 6>{1, 3, 5, 4, 2, 0}));
+}
+
+// Reads a text attribute of the output back ("" when it has none).
+std::string attribute(int id, int variable, const char* name) {
+  std::size_t length = 0;
+  if (nc_inq_attlen(id, variable, name, &length) != NC_NOERR) {
+    return "";
+  }
+  std::string value(length, '\0');
+  nc_get_att_text(id, variable, name, value.data());
+  return value;
+}
+
+TEST_F(FlightFile, OutputCopiesTheInputAndDescribesWhatWasComputed) {
+  using nerido::flightfile::ComputedVariable;
+  const auto out = path_.string() + ".out.nc";
+  {
+    const NetcdfInput input(path_);
+    const auto sst = *input.variable("SST");
+    const ComputedVariable computed[] = {
+        {"tb",
+         ComputedVariable::Shape::record_channel,
+         ComputedVariable::Type::real,
+         {{"units", "K"}, {"standard_name", "brightness_temperature"}},
+         {}},
+        {"ret_status",
+         ComputedVariable::Shape::record,
+         ComputedVariable::Type::flag,
+         {{"standard_name", "status_flag"}, {"flag_meanings", "ok at_bound"}},
+         {0, 1}},
+    };
+    nerido::flightfile::NetcdfOutput output(
+        out, {.name = "time", .length = 5, .unlimited = false, .input_id = sst.dimensions[0]},
+        computed, &input, "2026-12-09T00:00:00Z nerido-batch 0.3.0 forward in.nc -o out.nc");
+    output.copy_records(0, 3);
+    output.copy_records(3, 2);
+    std::vector<float> tb(5 * 6, 120.5f);
+    tb[6] = NAN;
+    output.write(0, 0, 5, tb);
+    const signed char flags[] = {0, 1, 0, 1, nerido::flightfile::no_flag};
+    output.write_flags(1, 0, 5, flags);
+    output.close();
+  }
+  int id = 0;
+  ASSERT_EQ(nc_open(out.c_str(), NC_NOWRITE, &id), NC_NOERR);
+  int format = 0;
+  nc_inq_format(id, &format);
+  EXPECT_EQ(format, NC_FORMAT_NETCDF4_CLASSIC);
+  EXPECT_EQ(attribute(id, NC_GLOBAL, "Conventions"), "CF-1.8");
+  EXPECT_EQ(attribute(id, NC_GLOBAL, "history"),
+            "2026-12-09T00:00:00Z nerido-batch 0.3.0 forward in.nc -o out.nc");
+  // The input's variables with their attributes and stored values.
+  int sst = -1;
+  ASSERT_EQ(nc_inq_varid(id, "SST", &sst), NC_NOERR);
+  EXPECT_EQ(attribute(id, sst, "units"), "K");
+  double sst_values[5] = {};
+  nc_get_var_double(id, sst, sst_values);
+  EXPECT_EQ(sst_values[0], 301.15);
+  EXPECT_EQ(sst_values[1], -999.0);
+  int alt = -1;
+  ASSERT_EQ(nc_inq_varid(id, "ALT", &alt), NC_NOERR);
+  nc_type alt_type = NC_NAT;
+  nc_inq_vartype(id, alt, &alt_type);
+  EXPECT_EQ(alt_type, NC_SHORT);
+  // The computed ones, on the record dimension and nerido's channels.
+  int tb = -1;
+  ASSERT_EQ(nc_inq_varid(id, "tb", &tb), NC_NOERR);
+  EXPECT_EQ(attribute(id, tb, "standard_name"), "brightness_temperature");
+  float tb_values[30] = {};
+  nc_get_var_float(id, tb, tb_values);
+  EXPECT_EQ(tb_values[0], 120.5f);
+  EXPECT_EQ(tb_values[6], NC_FILL_FLOAT);
+  // The input's Tb with its channel coordinate; nerido's channels beside them.
+  int measured = -1;
+  ASSERT_EQ(nc_inq_varid(id, "TB", &measured), NC_NOERR);
+  float measured_values[30] = {};
+  nc_get_var_float(id, measured, measured_values);
+  EXPECT_EQ(measured_values[29], 139.0f);
+  int input_channel = -1;
+  ASSERT_EQ(nc_inq_varid(id, "channel", &input_channel), NC_NOERR);
+  EXPECT_EQ(attribute(id, input_channel, "units"), "MHz");
+  int channel = -1;
+  ASSERT_EQ(nc_inq_varid(id, "nerido_channel", &channel), NC_NOERR);
+  float ghz[6] = {};
+  nc_get_var_float(id, channel, ghz);
+  EXPECT_EQ(ghz[5], 7.09f);
+  int status = -1;
+  ASSERT_EQ(nc_inq_varid(id, "ret_status", &status), NC_NOERR);
+  signed char fill = 0;
+  int no_fill = 1;
+  nc_inq_var_fill(id, status, &no_fill, &fill);
+  EXPECT_EQ(fill, -127);
+  nc_close(id);
+  std::filesystem::remove(out);
 }
 
 TEST(Channels, MismatchNamesWhatTheFileHas) {
