@@ -13,6 +13,7 @@
 #include "flightfile/netcdf_input.hpp"
 #include "flightfile/netcdf_output.hpp"
 #include "flightfile/units.hpp"
+#include "nerido/nerido.hpp"
 
 namespace {
 
@@ -79,6 +80,13 @@ TEST(Units, RefusalsSayWhatIsWrong) {
     } catch (const UnitError& error) {
       EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos) << error.what();
     }
+  }
+}
+
+TEST(Units, EveryFieldsUnitIsOneUdunitsKnows) {
+  for (std::size_t i = 0; i < nerido::scene_field_count; ++i) {
+    const auto& field = nerido::field_range(static_cast<nerido::SceneField>(i));
+    EXPECT_NO_THROW((void)units().conversion(field.cf_units, field.cf_units)) << field.name;
   }
 }
 

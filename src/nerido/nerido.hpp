@@ -65,6 +65,10 @@ struct FieldRange {
   float low;                // the lowest accepted value (or, if not inclusive, the bound)
   bool low_inclusive;       // false for the altitude: 0 itself is refused
   float high;               // always inclusive
+  // For files with CF attributes: the unit in UDUNITS-2's spelling (e.g.
+  // "m s-1"), and the field's CF standard name, empty where CF has none.
+  std::string_view cf_units;
+  std::string_view standard_name;
 };
 
 // The table entry of one field.

@@ -21,11 +21,13 @@ constexpr std::int32_t horizontal_selector = 1;
 
 // The scene's fields: the one table of their names, units and ranges.
 constexpr std::array<FieldRange, scene_field_count> field_ranges{{
-    {"sst_c", "sea-surface temperature", "deg C", "sst", -2.0f, true, 45.0f},
-    {"altitude_m", "radar altitude", "m", "altitude", 0.0f, false, 16000.0f},
-    {"air_c", "flight-level air temperature", "deg C", "air", -70.0f, true, 45.0f},
-    {"wind_ms", "surface wind speed", "m/s", "wind", 0.0f, true, 150.0f},
-    {"rain_mmh", "rain rate", "mm/h", "rain", 0.0f, true, 150.0f},
+    {"sst_c", "sea-surface temperature", "deg C", "sst", -2.0f, true, 45.0f, "degC",
+     "sea_surface_temperature"},
+    {"altitude_m", "radar altitude", "m", "altitude", 0.0f, false, 16000.0f, "m", ""},
+    {"air_c", "flight-level air temperature", "deg C", "air", -70.0f, true, 45.0f, "degC",
+     "air_temperature"},
+    {"wind_ms", "surface wind speed", "m/s", "wind", 0.0f, true, 150.0f, "m s-1", "wind_speed"},
+    {"rain_mmh", "rain rate", "mm/h", "rain", 0.0f, true, 150.0f, "mm h-1", "rainfall_rate"},
 }};
 
 // The shortest text that reads back to the same float ("151", "0.1", "nan").
