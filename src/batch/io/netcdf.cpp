@@ -1,0 +1,495 @@
+#include "batch/io/netcdf.hpp"
+
+#include <netcdf.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+#include "batch/cmd/commands.hpp"
+#include "batch/errors.hpp"
+#include "batch/io/text.hpp"
+#include "nerido/nerido.hpp"
+
+namespace nerido::batch {
+namespace {
+
+using flightfile::ComputedVariable;
+
+// The unit of the Tb in files.
+constexpr std::string_view tb_units = "K";
+// The unit the channel coordinate is converted to.
+constexpr std::string_view frequency_units = "GHz";
+
+std::optional<SceneField> scene_field(std::string_view name) {
+  for (std::size_t i = 0; i < scene_field_count; ++i) {
+    if (field_range(static_cast<SceneField>(i)).name == name) {
+      return static_cast<SceneField>(i);
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::size_t> tb_channel(std::string_view name) {
+  const auto& names = tb_columns();
+  const auto found = std::find(names.begin(), names.end(), name);
+  return found == names.end() ? std::nullopt
+                              : std::optional(static_cast<std::size_t>(found - names.begin()));
+}
+
+std::string in_quotes(std::string_view text) {
+  std::string result(1, '\'');
+  result.append(text).push_back('\'');
+  return result;
+}
+
+// CF's description of what nerido-batch appends, by column name.
+struct Description {
+  std::string_view column;
+  std::string_view standard_name;
+  std::string_view units;
+  std::string_view long_name;
+  std::string_view ancillary;
+};
+constexpr std::array<Description, 6> descriptions{{
+    {"ret_wind_ms", "wind_speed", "m s-1", "retrieved surface wind speed", "ret_wind_sigma_ms"},
+    {"ret_rain_mmh", "rainfall_rate", "mm h-1", "retrieved rain rate", "ret_rain_sigma_mmh"},
+    {"ret_wind_sigma_ms", "wind_speed standard_error", "m s-1",
+     "1 sigma of the retrieved wind speed", ""},
+    {"ret_rain_sigma_mmh", "rainfall_rate standard_error", "mm h-1",
+     "1 sigma of the retrieved rain rate", ""},
+    {"ret_wind_rain_correlation", "", "1", "correlation of the wind and rain errors", ""},
+    {"ret_residual_rms_k", "", "K",
+     "RMS over the channels used of measured minus modelled brightness temperature", ""},
+}};
+
+// The column of the retrieval's status, and its statuses in order.
+constexpr std::string_view status_column = "ret_status";
+constexpr int status_count = static_cast<int>(RetrievalStatus::invalid_input) + 1;
+
+void add_attribute(ComputedVariable& v, std::string_view name, std::string_view value) {
+  if (!value.empty()) {
+    v.attributes.emplace_back(name, value);
+  }
+}
+
+}  // namespace
+
+void add_mapping(FieldMap& map, std::string_view text, std::span<const std::string> known) {
+  const auto equals = text.find('=');
+  const std::string field(text.substr(0, std::min(equals, text.size())));
+  if (equals == std::string_view::npos || equals + 1 == text.size()) {
+    throw UsageError("--map " + std::string(text) + ": give FIELD=NAME");
+  }
+  if (field != all_channels_field && std::find(known.begin(), known.end(), field) == known.end()) {
+    std::string fields;
+    for (const auto& k : known) {
+      fields += k + ", ";
+    }
+    throw UsageError("--map " + std::string(text) + ": unknown field " + in_quotes(field) +
+                     " (fields: " + fields + std::string(all_channels_field) + ")");
+  }
+  map[field] = std::string(text.substr(equals + 1));
+}
+
+struct NetcdfSource::Column {
+  flightfile::Variable variable;
+  flightfile::ValueRule rule;
+  std::size_t channel = 0;   // index along the second dimension of a (record, channel) variable
+  std::size_t channels = 1;  // that dimension's length; 1 for a variable on the records alone
+  bool raw = false;          // passed through as stored
+  std::vector<double> values;
+};
+
+NetcdfSource::NetcdfSource(const std::string& path, std::span<const std::string> wanted,
+                           const FieldMap& map, const std::function<void(const std::string&)>& note)
+    : file_([&] {
+        try {
+          return flightfile::NetcdfInput(path);
+        } catch (const flightfile::FileError& error) {
+          throw DataError(error.what());
+        }
+      }()) {
+  try {
+    std::vector<std::string> unitless;
+    // The variable of a field: --map's, the field's own name, its CF name.
+    const auto find = [&](const std::string& field) -> std::optional<flightfile::Variable> {
+      if (const auto mapped = map.find(field); mapped != map.end()) {
+        auto v = file_.variable(mapped->second);
+        if (!v) {
+          throw DataError(file_.name() + ": no variable " + in_quotes(mapped->second) + " (--map " +
+                          field + "=" + mapped->second + ")");
+        }
+        return v;
+      }
+      if (auto v = file_.variable(field)) {
+        return v;
+      }
+      const auto scene = scene_field(field);
+      const std::string_view standard = scene ? field_range(*scene).standard_name : "";
+      if (standard.empty()) {
+        return std::nullopt;
+      }
+      auto named = file_.variables_named(standard);
+      if (named.size() > 1) {
+        throw DataError(file_.name() + ": several variables are " + std::string(standard) +
+                        "; choose one with --map " + field + "=NAME");
+      }
+      return named.empty() ? std::nullopt : std::optional(std::move(named.front()));
+    };
+    const auto bind = [&](Column& c, std::string_view unit, std::size_t rank) {
+      if (record_dimension_ < 0 && !c.variable.dimensions.empty()) {
+        record_dimension_ = c.variable.dimensions.front();
+        record_count_ = file_.dimension_length(record_dimension_);
+      }
+      if (c.variable.dimensions.size() != rank ||
+          c.variable.dimensions.front() != record_dimension_) {
+        throw DataError(file_.about(c.variable, "its dimensions are not (" +
+                                                    file_.dimension_name(record_dimension_) +
+                                                    (rank == 2 ? ", channel)" : ")")));
+      }
+      bool no_units = false;
+      c.rule = flightfile::value_rule(file_, units_, c.variable, unit, no_units);
+      if (no_units) {
+        unitless.push_back(c.variable.name);
+      }
+    };
+    // All six channels from one (record, channel) variable, when the file has one.
+    std::optional<flightfile::Variable> all_channels;
+    std::array<std::size_t, channel_count> channel_index{};
+    if (std::any_of(wanted.begin(), wanted.end(), [](const auto& w) { return tb_channel(w); })) {
+      all_channels = find(std::string(all_channels_field));
+      if (all_channels && all_channels->dimensions.size() == 2) {
+        const auto coordinate = file_.variable(file_.dimension_name(all_channels->dimensions[1]));
+        if (!coordinate) {
+          throw DataError(file_.about(*all_channels,
+                                      "its channel dimension has no coordinate "
+                                      "variable of frequencies"));
+        }
+        bool no_units = false;
+        const auto rule =
+            flightfile::value_rule(file_, units_, *coordinate, frequency_units, no_units);
+        const std::size_t count = file_.dimension_length(all_channels->dimensions[1]);
+        std::vector<double> frequencies(count);
+        const std::size_t start = 0;
+        file_.read(*coordinate, std::span(&start, 1), std::span(&count, 1), frequencies.data());
+        for (double& f : frequencies) {
+          f = rule.unit(f);
+        }
+        channel_index = flightfile::match_channels(frequencies, file_.about(*all_channels, ""));
+      }
+    }
+    for (const auto& field : wanted) {
+      Column c;
+      const auto channel = tb_channel(field);
+      const auto own = find(field);
+      if (channel && !own && all_channels) {
+        c.variable = *all_channels;
+        c.channel = channel_index[*channel];
+        c.channels = file_.dimension_length(all_channels->dimensions.at(1));
+        bind(c, tb_units, 2);
+      } else if (own) {
+        c.variable = *own;
+        const auto scene = scene_field(field);
+        bind(c, scene ? field_range(*scene).cf_units : tb_units, 1);
+      } else {
+        throw DataError(file_.name() + ": no variable for " + field + " (name one with --map " +
+                        field + "=NAME)");
+      }
+      names_.push_back(field);
+      columns_.push_back(std::move(c));
+    }
+    if (!unitless.empty() && note) {
+      std::string list;
+      for (const auto& name : unitless) {
+        list.append(list.empty() ? "" : ", ").append(in_quotes(name));
+      }
+      note(file_.name() + ": no units on " + list + ": taken in nerido's units");
+    }
+    // The other variables on the records pass through as stored.
+    int count = 0;
+    nc_inq_nvars(file_.id(), &count);
+    std::vector<char> name(NC_MAX_NAME + 1);
+    for (int id = 0; id < count; ++id) {
+      nc_inq_varname(file_.id(), id, name.data());
+      auto v = file_.variable(name.data());
+      nc_type type = NC_NAT;
+      nc_inq_vartype(file_.id(), id, &type);
+      const bool used = std::any_of(columns_.begin(), columns_.end(),
+                                    [&](const Column& c) { return c.variable.id == id; });
+      const bool named = std::find(names_.begin(), names_.end(), v->name) != names_.end();
+      if (!used && !named && type != NC_CHAR && type < NC_STRING && v->dimensions.size() == 1 &&
+          v->dimensions.front() == record_dimension_) {
+        Column c;
+        c.variable = std::move(*v);
+        c.raw = true;
+        names_.push_back(c.variable.name);
+        columns_.push_back(std::move(c));
+      }
+    }
+  } catch (const flightfile::FileError& error) {
+    throw DataError(error.what());
+  }
+}
+
+NetcdfSource::~NetcdfSource() = default;
+
+std::string NetcdfSource::where(std::uint64_t line) const {
+  return file_.name() + ": record " + std::to_string(line == 0 ? 0 : line - 1);
+}
+
+flightfile::RecordDimension NetcdfSource::records() const {
+  int unlimited = -1;
+  nc_inq_unlimdim(file_.id(), &unlimited);
+  return {.name = file_.dimension_name(record_dimension_),
+          .length = record_count_,
+          .unlimited = unlimited == record_dimension_,
+          .input_id = record_dimension_};
+}
+
+bool NetcdfSource::read(RecordBlock& block) {
+  const std::size_t count = std::min(block_records, record_count_ - next_);
+  if (count == 0) {
+    return false;
+  }
+  try {
+    const flightfile::Variable* previous = nullptr;
+    for (auto& c : columns_) {
+      // The six columns of one (record, channel) variable read it once.
+      if (previous == nullptr || previous->id != c.variable.id || c.channels == 1) {
+        const std::size_t start[] = {next_, 0};
+        const std::size_t counts[] = {count, c.channels};
+        stored_.resize(count * c.channels);
+        file_.read(c.variable, std::span(start, c.variable.dimensions.size()),
+                   std::span(counts, c.variable.dimensions.size()), stored_.data());
+      }
+      previous = &c.variable;
+      c.values.resize(count);
+      for (std::size_t r = 0; r < count; ++r) {
+        const double stored = stored_[r * c.channels + c.channel];
+        c.values[r] = c.raw ? stored : static_cast<double>(c.rule.value(stored));
+      }
+    }
+  } catch (const flightfile::FileError& error) {
+    throw DataError(error.what());
+  }
+  for (std::size_t r = 0; r < count; ++r) {
+    RecordSpan record;
+    record.offset = static_cast<std::uint32_t>(block.text.size());
+    record.line = next_ + r + 1;
+    record.first_field = static_cast<std::uint32_t>(block.fields.size());
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+      if (i > 0) {
+        block.text += ',';
+      }
+      FieldSpan field;
+      field.offset = static_cast<std::uint32_t>(block.text.size());
+      const double value = columns_[i].values[r];
+      if (!std::isnan(value)) {
+        if (columns_[i].raw) {
+          std::array<char, 32> digits{};
+          const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), value);
+          block.text.append(digits.data(), end.ptr);
+        } else {
+          append_number(block.text, static_cast<float>(value));
+        }
+      }
+      field.size = static_cast<std::uint32_t>(block.text.size() - field.offset);
+      block.fields.push_back(field);
+    }
+    record.size = static_cast<std::uint32_t>(block.text.size() - record.offset);
+    record.field_count = static_cast<std::uint32_t>(columns_.size());
+    block.records.push_back(record);
+  }
+  next_ += count;
+  block.input_offset = next_;
+  return true;
+}
+
+// Where each appended cell or input field of a row goes.
+struct NetcdfSink::Target {
+  std::size_t variable = 0;  // index in variables_
+  std::size_t channel = 0;   // along the channel dimension of a (record, channel) variable
+  bool input = false;        // an input field (a CSV input's scene field)
+  std::size_t field = 0;     // its index in the record
+  std::vector<float> values;
+  std::vector<signed char> flags;
+};
+
+NetcdfSink::NetcdfSink(std::string path, const NetcdfSource* copy_from, std::string history,
+                       std::function<std::string(std::uint64_t)> where)
+    : path_(std::move(path)),
+      copy_from_(copy_from),
+      history_(std::move(history)),
+      where_(std::move(where)) {}
+
+NetcdfSink::~NetcdfSink() = default;
+
+void NetcdfSink::begin(std::span<const std::string> input, std::span<const std::string> appended,
+                       bool /*error_column*/) {
+  const auto variable_named = [&](std::string_view name) {
+    for (std::size_t i = 0; i < variables_.size(); ++i) {
+      if (variables_[i].name == name) {
+        return i;
+      }
+    }
+    flightfile::ComputedVariable v;
+    v.name = name;
+    variables_.push_back(std::move(v));
+    return variables_.size() - 1;
+  };
+  if (copy_from_ == nullptr) {
+    // A CSV input: its scene fields, as numbers in nerido's units.
+    for (std::size_t i = 0; i < input.size(); ++i) {
+      if (const auto scene = scene_field(input[i])) {
+        const FieldRange& r = field_range(*scene);
+        Target t;
+        t.variable = variable_named(r.name);
+        t.input = true;
+        t.field = i;
+        auto& v = variables_[t.variable];
+        add_attribute(v, "units", r.cf_units);
+        add_attribute(v, "standard_name", r.standard_name);
+        add_attribute(v, "long_name", r.label);
+        targets_.push_back(std::move(t));
+      }
+    }
+  }
+  for (const auto& name : appended) {
+    Target t;
+    if (const auto channel = tb_channel(name)) {
+      t.variable = variable_named("tb");
+      t.channel = *channel;
+      auto& v = variables_[t.variable];
+      if (v.attributes.empty()) {
+        v.shape = ComputedVariable::Shape::record_channel;
+        add_attribute(v, "units", tb_units);
+        add_attribute(v, "standard_name", "brightness_temperature");
+        add_attribute(v, "long_name", "nadir brightness temperature computed by nerido");
+      }
+    } else if (name == status_column) {
+      t.variable = variable_named(name);
+      auto& v = variables_[t.variable];
+      v.type = ComputedVariable::Type::flag;
+      std::string meanings;
+      for (int s = 0; s < status_count; ++s) {
+        v.flag_values.push_back(static_cast<signed char>(s));
+        meanings += (s == 0 ? "" : " ") + std::string(status_name(static_cast<RetrievalStatus>(s)));
+      }
+      add_attribute(v, "standard_name", "status_flag");
+      add_attribute(v, "long_name", "how the retrieval ended");
+      add_attribute(v, "flag_meanings", meanings);
+    } else {
+      t.variable = variable_named(name);
+      auto& v = variables_[t.variable];
+      for (const auto& d : descriptions) {
+        if (d.column == name) {
+          add_attribute(v, "units", d.units);
+          add_attribute(v, "standard_name", d.standard_name);
+          add_attribute(v, "long_name", d.long_name);
+          add_attribute(v, "ancillary_variables", d.ancillary);
+        }
+      }
+    }
+    targets_.push_back(std::move(t));
+  }
+  flightfile::RecordDimension records{.name = "record", .unlimited = true};
+  if (copy_from_ != nullptr) {
+    records = copy_from_->records();
+  }
+  try {
+    output_ = std::make_unique<flightfile::NetcdfOutput>(
+        path_, records, variables_, copy_from_ != nullptr ? &copy_from_->file() : nullptr,
+        history_);
+  } catch (const flightfile::FileError& error) {
+    throw DataError(error.what());
+  }
+}
+
+void NetcdfSink::write(const RecordBlock& block) {
+  const std::size_t rows = block.rows;
+  for (auto& t : targets_) {
+    t.values.assign(rows, std::numeric_limits<float>::quiet_NaN());
+    t.flags.assign(rows, flightfile::no_flag);
+  }
+  std::string scratch;
+  std::uint32_t cells_start = 0;
+  for (std::size_t r = 0; r < rows; ++r) {
+    const RecordSpan& record = block.records[r];
+    const std::string_view cells =
+        std::string_view(block.cells).substr(cells_start, record.cells_end - cells_start);
+    cells_start = record.cells_end;
+    const bool bad = record.reason_size > 0;
+    if (bad) {
+      report_line(where_(record.line) + ": " + std::string(block.reason(record)));
+    }
+    std::size_t at = cells.empty() ? cells.size() : 1;  // past the leading ','
+    for (auto& t : targets_) {
+      std::string_view text;
+      if (t.input) {
+        if (t.field < record.field_count) {
+          text = block.value(block.fields[record.first_field + t.field], scratch);
+        }
+      } else if (at <= cells.size()) {
+        const std::size_t end = std::min(cells.find(',', at), cells.size());
+        text = cells.substr(at, end - at);
+        at = end + 1;
+      }
+      if (variables_[t.variable].type == ComputedVariable::Type::flag) {
+        for (int s = 0; s < status_count; ++s) {
+          if (text == status_name(static_cast<RetrievalStatus>(s))) {
+            t.flags[r] = static_cast<signed char>(s);
+          }
+        }
+        if (bad) {
+          t.flags[r] = static_cast<signed char>(RetrievalStatus::invalid_input);
+        }
+      } else {
+        float value = 0.0f;
+        if (read_number(text, value) == NumberRead::ok) {
+          t.values[r] = value;
+        }
+      }
+    }
+  }
+  try {
+    if (copy_from_ != nullptr) {
+      output_->copy_records(written_, rows);
+    }
+    for (std::size_t v = 0; v < variables_.size(); ++v) {
+      const bool channels = variables_[v].shape == ComputedVariable::Shape::record_channel;
+      std::vector<float> values(rows * (channels ? channel_count : 1),
+                                std::numeric_limits<float>::quiet_NaN());
+      for (const auto& t : targets_) {
+        if (t.variable != v) {
+          continue;
+        }
+        if (variables_[v].type == ComputedVariable::Type::flag) {
+          output_->write_flags(v, written_, rows, t.flags);
+        }
+        for (std::size_t r = 0; r < rows; ++r) {
+          values[channels ? r * channel_count + t.channel : r] = t.values[r];
+        }
+      }
+      if (variables_[v].type == ComputedVariable::Type::real) {
+        output_->write(v, written_, rows, values);
+      }
+    }
+  } catch (const flightfile::FileError& error) {
+    throw DataError(error.what());
+  }
+  written_ += rows;
+}
+
+void NetcdfSink::finish() {
+  try {
+    if (output_) {
+      output_->close();
+    }
+  } catch (const flightfile::FileError& error) {
+    throw DataError(error.what());
+  }
+}
+
+}  // namespace nerido::batch

@@ -1,0 +1,91 @@
+// NetCDF flight files as records: a RecordSource over the variables of a
+// file (nerido's fields found by name, --map or CF standard name, converted
+// to nerido's units) and a RecordSink writing a NetCDF file with CF
+// attributes. The row loop runs them as it runs CSV.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "batch/io/records.hpp"
+#include "flightfile/netcdf_input.hpp"
+#include "flightfile/netcdf_output.hpp"
+
+namespace nerido::batch {
+
+// --map FIELD=NAME: the variable (or CSV column) a field comes from.
+using FieldMap = std::map<std::string, std::string, std::less<>>;
+
+// The field of one two-dimensional (record, channel) variable of six Tb.
+inline constexpr std::string_view all_channels_field = "tb";
+
+// Reads --map FIELD=NAME into `map`. FIELD must be one of `known` or
+// all_channels_field. Throws UsageError naming the option.
+void add_mapping(FieldMap& map, std::string_view text, std::span<const std::string> known);
+
+class NetcdfSource : public RecordSource {
+ public:
+  // Records per block.
+  static constexpr std::size_t block_records = 4096;
+
+  // Opens `path` and finds the variable of each of `wanted` (nerido's
+  // names). Variables without units are named once through `note`.
+  // Throws DataError naming the file and variable when one is missing, on
+  // another dimension, or in a unit that does not convert.
+  NetcdfSource(const std::string& path, std::span<const std::string> wanted, const FieldMap& map,
+               const std::function<void(const std::string&)>& note);
+  ~NetcdfSource() override;
+
+  [[nodiscard]] std::span<const std::string> schema() const noexcept override { return names_; }
+  bool read(RecordBlock& block) override;
+  [[nodiscard]] const std::string& name() const noexcept override { return file_.name(); }
+  // "FILE: record N", N counted from 0 as the file's index.
+  [[nodiscard]] std::string where(std::uint64_t line) const override;
+
+  [[nodiscard]] const flightfile::NetcdfInput& file() const noexcept { return file_; }
+  // The record dimension, for an output of the same length.
+  [[nodiscard]] flightfile::RecordDimension records() const;
+
+ private:
+  struct Column;
+  flightfile::Units units_;
+  flightfile::NetcdfInput file_;
+  int record_dimension_ = -1;
+  std::size_t record_count_ = 0;
+  std::size_t next_ = 0;
+  std::vector<std::string> names_;
+  std::vector<Column> columns_;
+  std::vector<double> stored_;
+};
+
+// Writes rows as a NetCDF file: the input's variables (copied from
+// `copy_from`, or the scene fields of a CSV input), and the appended fields
+// as CF variables. Marked rows get fill values, and their reason on
+// standard error with the record index.
+class NetcdfSink : public RecordSink {
+ public:
+  NetcdfSink(std::string path, const NetcdfSource* copy_from, std::string history,
+             std::function<std::string(std::uint64_t)> where);
+  ~NetcdfSink() override;
+  void begin(std::span<const std::string> input, std::span<const std::string> appended,
+             bool error_column) override;
+  void write(const RecordBlock& block) override;
+  void finish() override;
+
+ private:
+  struct Target;
+  std::string path_;
+  const NetcdfSource* copy_from_;
+  std::string history_;
+  std::function<std::string(std::uint64_t)> where_;
+  std::unique_ptr<flightfile::NetcdfOutput> output_;
+  std::vector<Target> targets_;
+  std::vector<flightfile::ComputedVariable> variables_;
+  std::size_t written_ = 0;
+};
+
+}  // namespace nerido::batch
