@@ -29,3 +29,21 @@ if(NERIDO_FUZZ)
   target_compile_options(csv_fuzz PRIVATE -fsanitize=fuzzer)
   target_link_options(csv_fuzz PRIVATE -fsanitize=fuzzer)
 endif()
+
+# The NetCDF reading, replayed over its seed corpus; libnetcdf's own
+# allocations that outlive a failed open are not ours (LeakSanitizer
+# suppressions).
+if(TARGET nerido_flightfile)
+  add_executable(netcdf_replay fuzz/netcdf_fuzz.cpp fuzz/replay_main.cpp)
+  target_link_libraries(netcdf_replay PRIVATE nerido_batch nerido_test_support)
+  add_test(NAME fuzz_corpus_netcdf
+           COMMAND netcdf_replay ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/corpus/netcdf)
+  set_tests_properties(fuzz_corpus_netcdf PROPERTIES ENVIRONMENT
+    "LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_SOURCE_DIR}/fuzz/netcdf.lsan.supp")
+  if(NERIDO_FUZZ)
+    add_executable(netcdf_fuzz fuzz/netcdf_fuzz.cpp)
+    target_link_libraries(netcdf_fuzz PRIVATE nerido_batch nerido_test_support)
+    target_compile_options(netcdf_fuzz PRIVATE -fsanitize=fuzzer)
+    target_link_options(netcdf_fuzz PRIVATE -fsanitize=fuzzer)
+  endif()
+endif()

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace nerido::flightfile {
 namespace {
@@ -44,6 +45,9 @@ NetcdfInput::NetcdfInput(const std::string& name, std::span<const std::byte> byt
   check(nc_open_mem(name.c_str(), NC_NOWRITE, bytes.size(), memory, &id_),
         "cannot open it as NetCDF");
 }
+
+NetcdfInput::NetcdfInput(NetcdfInput&& other) noexcept
+    : id_(std::exchange(other.id_, -1)), name_(std::move(other.name_)) {}
 
 NetcdfInput::~NetcdfInput() {
   if (id_ >= 0) {

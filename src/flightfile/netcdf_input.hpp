@@ -47,6 +47,8 @@ class NetcdfInput {
   ~NetcdfInput();
   NetcdfInput(const NetcdfInput&) = delete;
   NetcdfInput& operator=(const NetcdfInput&) = delete;
+  NetcdfInput(NetcdfInput&& other) noexcept;
+  NetcdfInput& operator=(NetcdfInput&&) = delete;
 
   [[nodiscard]] const std::string& name() const noexcept { return name_; }
   [[nodiscard]] int id() const noexcept { return id_; }

@@ -102,15 +102,17 @@ struct NetcdfSource::Column {
   std::vector<double> values;
 };
 
-NetcdfSource::NetcdfSource(const std::string& path, std::span<const std::string> wanted,
+flightfile::NetcdfInput NetcdfSource::open(const std::string& path) {
+  try {
+    return flightfile::NetcdfInput(path);
+  } catch (const flightfile::FileError& error) {
+    throw DataError(error.what());
+  }
+}
+
+NetcdfSource::NetcdfSource(flightfile::NetcdfInput file, std::span<const std::string> wanted,
                            const FieldMap& map, const std::function<void(const std::string&)>& note)
-    : file_([&] {
-        try {
-          return flightfile::NetcdfInput(path);
-        } catch (const flightfile::FileError& error) {
-          throw DataError(error.what());
-        }
-      }()) {
+    : file_(std::move(file)) {
   try {
     std::vector<std::string> unitless;
     // The variable of a field: --map's, the field's own name, its CF name.
@@ -171,6 +173,11 @@ NetcdfSource::NetcdfSource(const std::string& path, std::span<const std::string>
         const auto rule =
             flightfile::value_rule(file_, units_, *coordinate, frequency_units, no_units);
         const std::size_t count = file_.dimension_length(all_channels->dimensions[1]);
+        if (count != channel_count || coordinate->dimensions.size() != 1) {
+          throw DataError(file_.about(
+              *all_channels, "its channel dimension has " + std::to_string(count) +
+                                 " channels, not nerido's " + std::to_string(channel_count)));
+        }
         std::vector<double> frequencies(count);
         const std::size_t start = 0;
         file_.read(*coordinate, std::span(&start, 1), std::span(&count, 1), frequencies.data());

@@ -32,12 +32,14 @@ class NetcdfSource : public RecordSource {
   // Records per block.
   static constexpr std::size_t block_records = 4096;
 
-  // Opens `path` and finds the variable of each of `wanted` (nerido's
-  // names). Variables without units are named once through `note`.
-  // Throws DataError naming the file and variable when one is missing, on
-  // another dimension, or in a unit that does not convert.
-  NetcdfSource(const std::string& path, std::span<const std::string> wanted, const FieldMap& map,
-               const std::function<void(const std::string&)>& note);
+  // Finds the variable of each of `wanted` (nerido's names) in `file`.
+  // Variables without units are named once through `note`. Throws
+  // DataError naming the file and variable when one is missing, on another
+  // dimension, or in a unit that does not convert.
+  NetcdfSource(flightfile::NetcdfInput file, std::span<const std::string> wanted,
+               const FieldMap& map, const std::function<void(const std::string&)>& note);
+  // Opens `path` (DataError naming it when it is no NetCDF file).
+  [[nodiscard]] static flightfile::NetcdfInput open(const std::string& path);
   ~NetcdfSource() override;
 
   [[nodiscard]] std::span<const std::string> schema() const noexcept override { return names_; }
