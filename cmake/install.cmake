@@ -35,7 +35,7 @@ endif()
 
 set(nerido_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/nerido)
 # The installed headers, under src/ (also the input of the API reference).
-set(nerido_public_headers nerido/nerido.hpp nerido/retrieval.hpp nerido/channels.hpp
+set(nerido_public_headers nerido/nerido.hpp nerido/retrieval.hpp nerido/channels.hpp nerido/outputs.hpp
     emissivity/kleinswift.hpp
     emissivity/sea_water.hpp radiance/tbvanto.hpp)
 

@@ -11,14 +11,15 @@
 #include "batch/errors.hpp"
 #include "batch/io/text.hpp"
 #include "nerido/nerido.hpp"
+#include "nerido/outputs.hpp"
 
 namespace nerido::batch {
 namespace {
 
 using flightfile::ComputedVariable;
 
-// The unit of the Tb in files.
-constexpr std::string_view tb_units = "K";
+// The unit of measured Tb: that of the computed ones.
+constexpr std::string_view tb_units = brightness_temperature_output.cf_units;
 // The unit the channel coordinate is converted to.
 constexpr std::string_view frequency_units = "GHz";
 
@@ -44,34 +45,22 @@ std::string in_quotes(std::string_view text) {
   return result;
 }
 
-// CF's description of what nerido-batch appends, by column name.
-struct Description {
-  std::string_view column;
-  std::string_view standard_name;
-  std::string_view units;
-  std::string_view long_name;
-  std::string_view ancillary;
-};
-constexpr std::array<Description, 6> descriptions{{
-    {"ret_wind_ms", "wind_speed", "m s-1", "retrieved surface wind speed", "ret_wind_sigma_ms"},
-    {"ret_rain_mmh", "rainfall_rate", "mm h-1", "retrieved rain rate", "ret_rain_sigma_mmh"},
-    {"ret_wind_sigma_ms", "wind_speed standard_error", "m s-1",
-     "1 sigma of the retrieved wind speed", ""},
-    {"ret_rain_sigma_mmh", "rainfall_rate standard_error", "mm h-1",
-     "1 sigma of the retrieved rain rate", ""},
-    {"ret_wind_rain_correlation", "", "1", "correlation of the wind and rain errors", ""},
-    {"ret_residual_rms_k", "", "K",
-     "RMS over the channels used of measured minus modelled brightness temperature", ""},
-}};
-
 // The column of the retrieval's status, and its statuses in order.
-constexpr std::string_view status_column = "ret_status";
+constexpr std::string_view status_column = retrieval_outputs.back().name;
 constexpr int status_count = static_cast<int>(RetrievalStatus::invalid_input) + 1;
 
 void add_attribute(ComputedVariable& v, std::string_view name, std::string_view value) {
   if (!value.empty()) {
     v.attributes.emplace_back(name, value);
   }
+}
+
+// The CF attributes of a result.
+void describe(ComputedVariable& v, const OutputField& output) {
+  add_attribute(v, "units", output.cf_units);
+  add_attribute(v, "standard_name", output.standard_name);
+  add_attribute(v, "long_name", output.long_name);
+  add_attribute(v, "ancillary_variables", output.ancillary);
 }
 
 }  // namespace
@@ -366,37 +355,29 @@ void NetcdfSink::begin(std::span<const std::string> input, std::span<const std::
   for (const auto& name : appended) {
     Target t;
     if (const auto channel = tb_channel(name)) {
-      t.variable = variable_named("tb");
+      t.variable = variable_named(brightness_temperature_output.name);
       t.channel = *channel;
       auto& v = variables_[t.variable];
       if (v.attributes.empty()) {
         v.shape = ComputedVariable::Shape::record_channel;
-        add_attribute(v, "units", tb_units);
-        add_attribute(v, "standard_name", "brightness_temperature");
-        add_attribute(v, "long_name", "nadir brightness temperature computed by nerido");
+        describe(v, brightness_temperature_output);
       }
-    } else if (name == status_column) {
-      t.variable = variable_named(name);
-      auto& v = variables_[t.variable];
-      v.type = ComputedVariable::Type::flag;
-      std::string meanings;
-      for (int s = 0; s < status_count; ++s) {
-        v.flag_values.push_back(static_cast<signed char>(s));
-        meanings += (s == 0 ? "" : " ") + std::string(status_name(static_cast<RetrievalStatus>(s)));
-      }
-      add_attribute(v, "standard_name", "status_flag");
-      add_attribute(v, "long_name", "how the retrieval ended");
-      add_attribute(v, "flag_meanings", meanings);
     } else {
       t.variable = variable_named(name);
       auto& v = variables_[t.variable];
-      for (const auto& d : descriptions) {
-        if (d.column == name) {
-          add_attribute(v, "units", d.units);
-          add_attribute(v, "standard_name", d.standard_name);
-          add_attribute(v, "long_name", d.long_name);
-          add_attribute(v, "ancillary_variables", d.ancillary);
+      for (const auto& output : retrieval_outputs) {
+        if (output.name == name) {
+          describe(v, output);
         }
+      }
+      if (name == status_column) {
+        v.type = ComputedVariable::Type::flag;
+        std::string meanings;
+        for (int s = 0; s < status_count; ++s) {
+          v.flag_values.push_back(static_cast<signed char>(s));
+          meanings.append(s == 0 ? "" : " ").append(status_name(static_cast<RetrievalStatus>(s)));
+        }
+        add_attribute(v, "flag_meanings", meanings);
       }
     }
     targets_.push_back(std::move(t));
