@@ -36,8 +36,8 @@ struct Evaluation {
 };
 
 // Permittivity of the water and the cosine of the incidence angle.
-void start(Evaluation& ev, float frequency_ghz, float temperature_c, float salinity) noexcept {
-  ev.eps = sea_water_permittivity(frequency_ghz, temperature_c, salinity);
+void start(Evaluation& ev, const WaterTerms& water, float frequency_ghz) noexcept {
+  ev.eps = permittivity_at(water, frequency_ghz);
   ev.mu = wide(to_single(dmath::cos(wide(ev.incidence_rad))));
 }
 
@@ -84,7 +84,7 @@ void kleinswift(float frequency_ghz, float incidence_rad, float temperature_c, f
                 float& rv, float& rh, float& eps_real, float& eps_loss) noexcept {
   Evaluation ev;
   ev.incidence_rad = incidence_rad;
-  start(ev, frequency_ghz, temperature_c, salinity);
+  start(ev, water_terms(temperature_c, salinity), frequency_ghz);
   polar_form(ev);
   square_root(ev);
   reflectivities(ev);
@@ -149,6 +149,8 @@ void klsw_loop(std::span<const float> frequencies_ghz, float temperature_c, floa
   }
   const std::size_t n =
       std::min({static_cast<std::size_t>(count), frequencies_ghz.size(), emissivities.size()});
+  // The terms of the water: the same for every channel.
+  const WaterTerms water = water_terms(temperature_c, ocean_salinity);
   constexpr float nadir_rad = 0.0f;
   const AnglePlan plan = plan_angles({nadir_rad, theta1, theta2});
   // Channels per batch of lanes: six at nadir, three or two otherwise.
@@ -162,7 +164,7 @@ void klsw_loop(std::span<const float> frequencies_ghz, float temperature_c, floa
         Evaluation& lane = lanes[c * plan.count + j];
         lane = Evaluation{};
         lane.incidence_rad = plan.distinct_rad[j];
-        start(lane, frequencies_ghz[first + c], temperature_c, ocean_salinity);
+        start(lane, water, frequencies_ghz[first + c]);
       }
     }
     run_side_by_side(std::span<Evaluation>(lanes).first(used));
@@ -171,10 +173,9 @@ void klsw_loop(std::span<const float> frequencies_ghz, float temperature_c, floa
       const Evaluation& at_nadir = lanes[c * plan.count + plan.source[0]];
       const Evaluation& at_1 = lanes[c * plan.count + plan.source[1]];
       const Evaluation& at_2 = lanes[c * plan.count + plan.source[2]];
-      const double e =
-          selector == vertical_selector
-              ? (coef(1.0f) - wide(at_1.rv)) - (wide(at_nadir.rh) - wide(at_2.rh))
-              : (coef(1.0f) - wide(at_1.rh)) - (wide(at_nadir.rv) - wide(at_2.rv));
+      const double e = selector == vertical_selector
+                           ? (coef(1.0f) - wide(at_1.rv)) - (wide(at_nadir.rh) - wide(at_2.rh))
+                           : (coef(1.0f) - wide(at_1.rh)) - (wide(at_nadir.rv) - wide(at_2.rv));
       emissivities[first + c] = to_single(e);
     }
   }
