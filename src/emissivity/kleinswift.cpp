@@ -35,10 +35,12 @@ struct Evaluation {
   float rh = 0.0f;             // horizontal-polarisation reflectivity
 };
 
-// Permittivity of the water and the cosine of the incidence angle.
+// Permittivity of the water and the cosine of the incidence angle; the
+// cosine of 0 (of either sign) is exactly 1, so nadir needs no call.
 void start(Evaluation& ev, const WaterTerms& water, float frequency_ghz) noexcept {
   ev.eps = permittivity_at(water, frequency_ghz);
-  ev.mu = wide(to_single(dmath::cos(wide(ev.incidence_rad))));
+  ev.mu =
+      ev.incidence_rad == 0.0f ? coef(1.0f) : wide(to_single(dmath::cos(wide(ev.incidence_rad))));
 }
 
 // Modulus and phase of eps - sin^2(theta), with sin^2 taken as 1 - cos^2:
