@@ -29,8 +29,8 @@ struct Evaluation {
   double modulus = 0.0;        // |eps - sin^2(theta)|, single-rounded
   double phase = 0.0;          // arg(eps - sin^2(theta)), single-rounded (radians)
   double root_modulus = 0.0;   // sqrt(modulus), single-rounded
-  double ch = 0.0;             // cos(phase / 2), single-rounded
-  double sh = 0.0;             // sin(phase / 2), single-rounded
+  float ch = 0.0f;             // cos(phase / 2), single-rounded
+  float sh = 0.0f;             // sin(phase / 2), single-rounded
   float rv = 0.0f;             // vertical-polarisation reflectivity
   float rh = 0.0f;             // horizontal-polarisation reflectivity
 };
@@ -56,8 +56,14 @@ void polar_form(Evaluation& ev) noexcept {
 void square_root(Evaluation& ev) noexcept {
   ev.root_modulus = wide(to_single(dmath::sqrt(ev.modulus)));
   const double half_phase = ev.phase * coef(0.5f);
-  ev.ch = wide(to_single(dmath::cos(half_phase)));
-  ev.sh = wide(to_single(dmath::sin(half_phase)));
+  double sine = 0.0;
+  double cosine = 0.0;
+  dmath::sincos(half_phase, sine, cosine);
+  // Stored as floats: g++ 12's vectorizer drops the rounding of two
+  // adjacent wide(to_single(...)) stores that it pairs (sin and cos arrive
+  // together here), which would change the last bits.
+  ev.ch = to_single(cosine);
+  ev.sh = to_single(sine);
 }
 
 // Fresnel power reflectivities from w = a + i*b, the square root of
@@ -66,8 +72,8 @@ void reflectivities(Evaluation& ev) noexcept {
   const double mu = ev.mu;
   const double er = wide(ev.eps.real);
   const double ei = wide(ev.eps.loss);
-  const double a = ev.ch * ev.root_modulus;
-  const double b = ev.sh * ev.root_modulus;
+  const double a = wide(ev.ch) * ev.root_modulus;
+  const double b = wide(ev.sh) * ev.root_modulus;
   const double b_single = wide(to_single(b));
 
   ev.rh = to_single(((mu - a) * (mu - a) + b * b) / (b * b + (mu + a) * (mu + a)));
