@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstddef>
 
 #include "emissivity/sea_water.hpp"
@@ -66,24 +67,67 @@ void square_root(Evaluation& ev) noexcept {
   ev.sh = to_single(sine);
 }
 
-// Fresnel power reflectivities from w = a + i*b, the square root of
-// eps - sin^2(theta) in the first quadrant.
-void reflectivities(Evaluation& ev) noexcept {
+// w = a + i*b, the square root of eps - sin^2(theta) in the first quadrant,
+// and b in single precision (the vertical formula's).
+struct Root {
+  double a;
+  double b;
+  double b_single;
+};
+
+Root root(const Evaluation& ev) noexcept {
+  const double a = wide(ev.ch) * ev.root_modulus;
+  const double b = wide(ev.sh) * ev.root_modulus;
+  return {a, b, wide(to_single(b))};
+}
+
+// Fresnel power reflectivity, horizontal polarisation.
+void horizontal_reflectivity(Evaluation& ev) noexcept {
+  const double mu = ev.mu;
+  const auto [a, b, b_single] = root(ev);
+  ev.rh = to_single(((mu - a) * (mu - a) + b * b) / (b * b + (mu + a) * (mu + a)));
+}
+
+// Fresnel power reflectivity, vertical polarisation.
+void vertical_reflectivity(Evaluation& ev) noexcept {
   const double mu = ev.mu;
   const double er = wide(ev.eps.real);
   const double ei = wide(ev.eps.loss);
-  const double a = wide(ev.ch) * ev.root_modulus;
-  const double b = wide(ev.sh) * ev.root_modulus;
-  const double b_single = wide(to_single(b));
-
-  ev.rh = to_single(((mu - a) * (mu - a) + b * b) / (b * b + (mu + a) * (mu + a)));
-
+  const auto [a, b, b_single] = root(ev);
   const double s1 = wide(pow_square(mu * er - a));
   const double s2 = wide(pow_square(mu * ei - b_single));
   const double numerator = wide(to_single(s1 + s2));
   const double s3 = wide(pow_square(mu * er + a));
   const double s4 = wide(pow_square(mu * ei + b_single));
   ev.rv = to_single(numerator / (s3 + s4));
+}
+
+void reflectivities(Evaluation& ev) noexcept {
+  horizontal_reflectivity(ev);
+  vertical_reflectivity(ev);
+}
+
+// Largest magnitude of a base of the vertical formula's squares that keeps
+// every square and their sums below 2^122, far below the float overflow at
+// 2^128.
+inline constexpr double square_base_limit = 0x1p60;
+
+// True when vertical_reflectivity would certainly give a finite value, so
+// that rv - rv is exactly +0 without computing rv. Sufficient, not
+// necessary: the first square of the denominator is then at least 1 (its
+// pow within an ulp of a value at least 1, rounded to single), so the
+// denominator is at least 1/2, and the numerator, a sum of two squares, is
+// below 2^122: the quotient is finite. False for NaN or infinite parts.
+bool vertical_reflectivity_finite(const Evaluation& ev) noexcept {
+  const double mu = ev.mu;
+  const double er = wide(ev.eps.real);
+  const double ei = wide(ev.eps.loss);
+  const auto [a, b, b_single] = root(ev);
+  const double first_base = mu * er + a;
+  return first_base >= coef(1.0f) && first_base < square_base_limit &&
+         std::abs(mu * ei + b_single) < square_base_limit &&
+         std::abs(mu * er - a) < square_base_limit &&
+         std::abs(mu * ei - b_single) < square_base_limit;
 }
 
 }  // namespace
@@ -133,7 +177,10 @@ AnglePlan plan_angles(const std::array<float, 3>& angles_rad) noexcept {
 // their library calls; each does exactly the arithmetic it would alone.
 inline constexpr std::size_t max_lanes = 6;
 
-void run_side_by_side(std::span<Evaluation> lanes) noexcept {
+// Which reflectivities the evaluations compute at their last step.
+enum class Needed { both, horizontal };
+
+void run_side_by_side(std::span<Evaluation> lanes, Needed needed) noexcept {
   for (Evaluation& lane : lanes) {
     polar_form(lane);
   }
@@ -141,8 +188,24 @@ void run_side_by_side(std::span<Evaluation> lanes) noexcept {
     square_root(lane);
   }
   for (Evaluation& lane : lanes) {
-    reflectivities(lane);
+    if (needed == Needed::both) {
+      reflectivities(lane);
+    } else {
+      horizontal_reflectivity(lane);
+    }
   }
+}
+
+// The horizontal formula at nadir, (1 - Rh(0)) - (Rv(0) - Rv(0)): the
+// difference of one finite value with itself is exactly +0, so Rv is
+// computed only when it might be infinite or NaN (and the difference NaN).
+double nadir_horizontal_emissivity(Evaluation& at_nadir) noexcept {
+  double rv_difference = 0.0;
+  if (!vertical_reflectivity_finite(at_nadir)) {
+    vertical_reflectivity(at_nadir);
+    rv_difference = wide(at_nadir.rv) - wide(at_nadir.rv);
+  }
+  return (coef(1.0f) - wide(at_nadir.rh)) - rv_difference;
 }
 
 }  // namespace
@@ -161,6 +224,8 @@ void klsw_loop(std::span<const float> frequencies_ghz, float temperature_c, floa
   const WaterTerms water = water_terms(temperature_c, ocean_salinity);
   constexpr float nadir_rad = 0.0f;
   const AnglePlan plan = plan_angles({nadir_rad, theta1, theta2});
+  // Both angles at nadir with the horizontal formula: no vertical reflectivity.
+  const bool nadir_horizontal = plan.count == 1 && selector != vertical_selector;
   // Channels per batch of lanes: six at nadir, three or two otherwise.
   const std::size_t per_batch = max_lanes / plan.count;
   std::array<Evaluation, max_lanes> lanes{};
@@ -175,8 +240,13 @@ void klsw_loop(std::span<const float> frequencies_ghz, float temperature_c, floa
         start(lane, water, frequencies_ghz[first + c]);
       }
     }
-    run_side_by_side(std::span<Evaluation>(lanes).first(used));
+    run_side_by_side(std::span<Evaluation>(lanes).first(used),
+                     nadir_horizontal ? Needed::horizontal : Needed::both);
     for (std::size_t c = 0; c < channels; ++c) {
+      if (nadir_horizontal) {
+        emissivities[first + c] = to_single(nadir_horizontal_emissivity(lanes[c]));
+        continue;
+      }
       // The evaluations at nadir, at the first and at the second angle.
       const Evaluation& at_nadir = lanes[c * plan.count + plan.source[0]];
       const Evaluation& at_1 = lanes[c * plan.count + plan.source[1]];
