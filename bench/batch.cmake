@@ -12,7 +12,7 @@ target_include_directories(record_calls PRIVATE ${PROJECT_SOURCE_DIR}/src)
 target_compile_options(record_calls PRIVATE -fno-builtin-sqrt)
 target_link_libraries(record_calls PRIVATE nerido_options)
 target_link_options(record_calls PRIVATE
-  -Wl,--wrap=exp,--wrap=cos,--wrap=sin,--wrap=sqrt,--wrap=atan2,--wrap=pow)
+  -Wl,--wrap=exp,--wrap=cos,--wrap=sin,--wrap=sincos,--wrap=sqrt,--wrap=atan2,--wrap=pow)
 
 if(NOT TARGET nerido_batch)
   return()

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -166,6 +167,46 @@ TEST(KlswLoop, AtNadirEachEmissivityIsExactlyOneMinusHorizontalReflectivity) {
       kleinswift(channels_ghz[i], 0.0f, t, ocean_salinity, rv, rh, er, ei);
       EXPECT_EQ(hex(e[i]), hex(static_cast<float>(1.0 - static_cast<double>(rh))))
           << "T=" << t << " channel " << i;
+    }
+  }
+}
+
+// At nadir the horizontal formula subtracts Rv(0) from itself. The loop
+// leaves Rv out where it is certainly finite (the difference is +0), so it
+// must still give the full formula's bits where Rv may be infinite or NaN:
+// near 341 C, Rv is NaN while Rh is 1, and so is the emissivity.
+TEST(KlswLoop, AtNadirHorizontalEmissivityKeepsTheFullFormulasBits) {
+  const float inf = std::numeric_limits<float>::infinity();
+  struct Case {
+    float t;
+    bool nan_from_rv;  // channel 1's Rv is NaN and its Rh is not
+  };
+  const Case cases[] = {
+      {-2, false},
+      {28, false},
+      {45, false},
+      {-40, false},
+      {0x1.54db28p+8f, true},
+      {1e6f, false},
+      {-1e6f, false},
+      {3e38f, false},
+      {inf, false},
+      {-inf, false},
+      {std::numeric_limits<float>::quiet_NaN(), false},
+  };
+  for (const Case& c : cases) {
+    std::array<float, 6> e{};
+    klsw_loop(channels_ghz, c.t, 0, 0, e, 1, 6);
+    for (std::size_t i = 0; i < e.size(); ++i) {
+      float rv = 0, rh = 0, er = 0, ei = 0;
+      kleinswift(channels_ghz[i], 0.0f, c.t, ocean_salinity, rv, rh, er, ei);
+      const auto full = static_cast<float>((1.0 - static_cast<double>(rh)) -
+                                           (static_cast<double>(rv) - static_cast<double>(rv)));
+      EXPECT_EQ(std::bit_cast<std::uint32_t>(e[i]), std::bit_cast<std::uint32_t>(full))
+          << "T=" << hex(c.t) << " channel " << i << ": " << hex(e[i]) << " against " << hex(full);
+      if (i == 0) {
+        EXPECT_EQ(std::isnan(rv) && !std::isnan(rh), c.nan_from_rv) << "T=" << hex(c.t);
+      }
     }
   }
 }

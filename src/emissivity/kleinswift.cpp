@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstddef>
 
 #include "emissivity/sea_water.hpp"
@@ -29,16 +30,18 @@ struct Evaluation {
   double modulus = 0.0;        // |eps - sin^2(theta)|, single-rounded
   double phase = 0.0;          // arg(eps - sin^2(theta)), single-rounded (radians)
   double root_modulus = 0.0;   // sqrt(modulus), single-rounded
-  double ch = 0.0;             // cos(phase / 2), single-rounded
-  double sh = 0.0;             // sin(phase / 2), single-rounded
+  float ch = 0.0f;             // cos(phase / 2), single-rounded
+  float sh = 0.0f;             // sin(phase / 2), single-rounded
   float rv = 0.0f;             // vertical-polarisation reflectivity
   float rh = 0.0f;             // horizontal-polarisation reflectivity
 };
 
-// Permittivity of the water and the cosine of the incidence angle.
-void start(Evaluation& ev, float frequency_ghz, float temperature_c, float salinity) noexcept {
-  ev.eps = sea_water_permittivity(frequency_ghz, temperature_c, salinity);
-  ev.mu = wide(to_single(dmath::cos(wide(ev.incidence_rad))));
+// Permittivity of the water and the cosine of the incidence angle; the
+// cosine of 0 (of either sign) is exactly 1, so nadir needs no call.
+void start(Evaluation& ev, const WaterTerms& water, float frequency_ghz) noexcept {
+  ev.eps = permittivity_at(water, frequency_ghz);
+  ev.mu =
+      ev.incidence_rad == 0.0f ? coef(1.0f) : wide(to_single(dmath::cos(wide(ev.incidence_rad))));
 }
 
 // Modulus and phase of eps - sin^2(theta), with sin^2 taken as 1 - cos^2:
@@ -54,22 +57,43 @@ void polar_form(Evaluation& ev) noexcept {
 void square_root(Evaluation& ev) noexcept {
   ev.root_modulus = wide(to_single(dmath::sqrt(ev.modulus)));
   const double half_phase = ev.phase * coef(0.5f);
-  ev.ch = wide(to_single(dmath::cos(half_phase)));
-  ev.sh = wide(to_single(dmath::sin(half_phase)));
+  double sine = 0.0;
+  double cosine = 0.0;
+  dmath::sincos(half_phase, sine, cosine);
+  // Stored as floats: g++ 12's vectorizer drops the rounding of two
+  // adjacent wide(to_single(...)) stores that it pairs (sin and cos arrive
+  // together here), which would change the last bits.
+  ev.ch = to_single(cosine);
+  ev.sh = to_single(sine);
 }
 
-// Fresnel power reflectivities from w = a + i*b, the square root of
-// eps - sin^2(theta) in the first quadrant.
-void reflectivities(Evaluation& ev) noexcept {
+// w = a + i*b, the square root of eps - sin^2(theta) in the first quadrant,
+// and b in single precision (the vertical formula's).
+struct Root {
+  double a;
+  double b;
+  double b_single;
+};
+
+Root root(const Evaluation& ev) noexcept {
+  const double a = wide(ev.ch) * ev.root_modulus;
+  const double b = wide(ev.sh) * ev.root_modulus;
+  return {a, b, wide(to_single(b))};
+}
+
+// Fresnel power reflectivity, horizontal polarisation.
+void horizontal_reflectivity(Evaluation& ev) noexcept {
+  const double mu = ev.mu;
+  const auto [a, b, b_single] = root(ev);
+  ev.rh = to_single(((mu - a) * (mu - a) + b * b) / (b * b + (mu + a) * (mu + a)));
+}
+
+// Fresnel power reflectivity, vertical polarisation.
+void vertical_reflectivity(Evaluation& ev) noexcept {
   const double mu = ev.mu;
   const double er = wide(ev.eps.real);
   const double ei = wide(ev.eps.loss);
-  const double a = ev.ch * ev.root_modulus;
-  const double b = ev.sh * ev.root_modulus;
-  const double b_single = wide(to_single(b));
-
-  ev.rh = to_single(((mu - a) * (mu - a) + b * b) / (b * b + (mu + a) * (mu + a)));
-
+  const auto [a, b, b_single] = root(ev);
   const double s1 = wide(pow_square(mu * er - a));
   const double s2 = wide(pow_square(mu * ei - b_single));
   const double numerator = wide(to_single(s1 + s2));
@@ -78,13 +102,41 @@ void reflectivities(Evaluation& ev) noexcept {
   ev.rv = to_single(numerator / (s3 + s4));
 }
 
+void reflectivities(Evaluation& ev) noexcept {
+  horizontal_reflectivity(ev);
+  vertical_reflectivity(ev);
+}
+
+// Largest magnitude of a base of the vertical formula's squares that keeps
+// every square and their sums below 2^122, far below the float overflow at
+// 2^128.
+inline constexpr double square_base_limit = 0x1p60;
+
+// True when vertical_reflectivity would certainly give a finite value, so
+// that rv - rv is exactly +0 without computing rv. Sufficient, not
+// necessary: the first square of the denominator is then at least 1 (its
+// pow within an ulp of a value at least 1, rounded to single), so the
+// denominator is at least 1/2, and the numerator, a sum of two squares, is
+// below 2^122: the quotient is finite. False for NaN or infinite parts.
+bool vertical_reflectivity_finite(const Evaluation& ev) noexcept {
+  const double mu = ev.mu;
+  const double er = wide(ev.eps.real);
+  const double ei = wide(ev.eps.loss);
+  const auto [a, b, b_single] = root(ev);
+  const double first_base = mu * er + a;
+  return first_base >= coef(1.0f) && first_base < square_base_limit &&
+         std::abs(mu * ei + b_single) < square_base_limit &&
+         std::abs(mu * er - a) < square_base_limit &&
+         std::abs(mu * ei - b_single) < square_base_limit;
+}
+
 }  // namespace
 
 void kleinswift(float frequency_ghz, float incidence_rad, float temperature_c, float salinity,
                 float& rv, float& rh, float& eps_real, float& eps_loss) noexcept {
   Evaluation ev;
   ev.incidence_rad = incidence_rad;
-  start(ev, frequency_ghz, temperature_c, salinity);
+  start(ev, water_terms(temperature_c, salinity), frequency_ghz);
   polar_form(ev);
   square_root(ev);
   reflectivities(ev);
@@ -125,7 +177,10 @@ AnglePlan plan_angles(const std::array<float, 3>& angles_rad) noexcept {
 // their library calls; each does exactly the arithmetic it would alone.
 inline constexpr std::size_t max_lanes = 6;
 
-void run_side_by_side(std::span<Evaluation> lanes) noexcept {
+// Which reflectivities the evaluations compute at their last step.
+enum class Needed { both, horizontal };
+
+void run_side_by_side(std::span<Evaluation> lanes, Needed needed) noexcept {
   for (Evaluation& lane : lanes) {
     polar_form(lane);
   }
@@ -133,8 +188,24 @@ void run_side_by_side(std::span<Evaluation> lanes) noexcept {
     square_root(lane);
   }
   for (Evaluation& lane : lanes) {
-    reflectivities(lane);
+    if (needed == Needed::both) {
+      reflectivities(lane);
+    } else {
+      horizontal_reflectivity(lane);
+    }
   }
+}
+
+// The horizontal formula at nadir, (1 - Rh(0)) - (Rv(0) - Rv(0)): the
+// difference of one finite value with itself is exactly +0, so Rv is
+// computed only when it might be infinite or NaN (and the difference NaN).
+double nadir_horizontal_emissivity(Evaluation& at_nadir) noexcept {
+  double rv_difference = 0.0;
+  if (!vertical_reflectivity_finite(at_nadir)) {
+    vertical_reflectivity(at_nadir);
+    rv_difference = wide(at_nadir.rv) - wide(at_nadir.rv);
+  }
+  return (coef(1.0f) - wide(at_nadir.rh)) - rv_difference;
 }
 
 }  // namespace
@@ -149,8 +220,12 @@ void klsw_loop(std::span<const float> frequencies_ghz, float temperature_c, floa
   }
   const std::size_t n =
       std::min({static_cast<std::size_t>(count), frequencies_ghz.size(), emissivities.size()});
+  // The terms of the water: the same for every channel.
+  const WaterTerms water = water_terms(temperature_c, ocean_salinity);
   constexpr float nadir_rad = 0.0f;
   const AnglePlan plan = plan_angles({nadir_rad, theta1, theta2});
+  // Both angles at nadir with the horizontal formula: no vertical reflectivity.
+  const bool nadir_horizontal = plan.count == 1 && selector != vertical_selector;
   // Channels per batch of lanes: six at nadir, three or two otherwise.
   const std::size_t per_batch = max_lanes / plan.count;
   std::array<Evaluation, max_lanes> lanes{};
@@ -162,19 +237,23 @@ void klsw_loop(std::span<const float> frequencies_ghz, float temperature_c, floa
         Evaluation& lane = lanes[c * plan.count + j];
         lane = Evaluation{};
         lane.incidence_rad = plan.distinct_rad[j];
-        start(lane, frequencies_ghz[first + c], temperature_c, ocean_salinity);
+        start(lane, water, frequencies_ghz[first + c]);
       }
     }
-    run_side_by_side(std::span<Evaluation>(lanes).first(used));
+    run_side_by_side(std::span<Evaluation>(lanes).first(used),
+                     nadir_horizontal ? Needed::horizontal : Needed::both);
     for (std::size_t c = 0; c < channels; ++c) {
+      if (nadir_horizontal) {
+        emissivities[first + c] = to_single(nadir_horizontal_emissivity(lanes[c]));
+        continue;
+      }
       // The evaluations at nadir, at the first and at the second angle.
       const Evaluation& at_nadir = lanes[c * plan.count + plan.source[0]];
       const Evaluation& at_1 = lanes[c * plan.count + plan.source[1]];
       const Evaluation& at_2 = lanes[c * plan.count + plan.source[2]];
-      const double e =
-          selector == vertical_selector
-              ? (coef(1.0f) - wide(at_1.rv)) - (wide(at_nadir.rh) - wide(at_2.rh))
-              : (coef(1.0f) - wide(at_1.rh)) - (wide(at_nadir.rv) - wide(at_2.rv));
+      const double e = selector == vertical_selector
+                           ? (coef(1.0f) - wide(at_1.rv)) - (wide(at_nadir.rh) - wide(at_2.rh))
+                           : (coef(1.0f) - wide(at_1.rh)) - (wide(at_nadir.rv) - wide(at_2.rv));
       emissivities[first + c] = to_single(e);
     }
   }

@@ -66,11 +66,15 @@ double ionic_conductivity(float temperature_c, float salinity) noexcept {
   return (s / e) * p;
 }
 
-Permittivity sea_water_permittivity(float frequency_ghz, float temperature_c,
-                                    float salinity) noexcept {
-  const double eps_s = static_permittivity(temperature_c, salinity);
-  const double tau = relaxation_time(temperature_c, salinity);
-  const double sigma = ionic_conductivity(temperature_c, salinity);
+WaterTerms water_terms(float temperature_c, float salinity) noexcept {
+  return {static_permittivity(temperature_c, salinity), relaxation_time(temperature_c, salinity),
+          ionic_conductivity(temperature_c, salinity)};
+}
+
+Permittivity permittivity_at(const WaterTerms& water, float frequency_ghz) noexcept {
+  const double eps_s = water.static_permittivity;
+  const double tau = water.relaxation_time;
+  const double sigma = water.conductivity;
   const double omega = (wide(frequency_ghz) * two_pi) * hz_per_ghz;  // rad/s
   const double denominator = ((omega * omega) * tau) * tau + coef(1.0f);
   const double eps_real = eps_infinity + (eps_s - eps_infinity) / denominator;
@@ -79,6 +83,11 @@ Permittivity sea_water_permittivity(float frequency_ghz, float temperature_c,
   const double eps_loss =
       sigma / (omega * eps_vacuum) + ((tau * omega) * (eps_s - eps_infinity)) / denominator;
   return {to_single(eps_real), to_single(eps_loss)};
+}
+
+Permittivity sea_water_permittivity(float frequency_ghz, float temperature_c,
+                                    float salinity) noexcept {
+  return permittivity_at(water_terms(temperature_c, salinity), frequency_ghz);
 }
 
 }  // namespace nerido::emissivity

@@ -30,6 +30,24 @@ struct Permittivity {
 // Ionic conductivity sigma (siemens per metre).
 [[nodiscard]] double ionic_conductivity(float temperature_c, float salinity) noexcept;
 
+// The terms of the permittivity that depend on the water alone, not on the
+// frequency: a loop over channels computes them once (the conductivity's
+// exponential among them) and each channel from them.
+struct WaterTerms {
+  double static_permittivity;  // eps_s (dimensionless), as static_permittivity
+  double relaxation_time;      // tau (seconds), as relaxation_time
+  double conductivity;         // sigma (siemens per metre), as ionic_conductivity
+};
+
+// The three terms of one water.
+//   temperature_c: water temperature (degrees Celsius)
+//   salinity: (parts per thousand)
+[[nodiscard]] WaterTerms water_terms(float temperature_c, float salinity) noexcept;
+
+// Relative permittivity of that water at one frequency (GHz, greater than
+// zero); bit for bit sea_water_permittivity of the same inputs.
+[[nodiscard]] Permittivity permittivity_at(const WaterTerms& water, float frequency_ghz) noexcept;
+
 // Relative permittivity at one frequency.
 //   frequency_ghz: (GHz), must be greater than zero
 //   temperature_c: water temperature (degrees Celsius)

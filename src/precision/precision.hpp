@@ -27,7 +27,8 @@ namespace nerido {
 //
 // The build compiles these calls with -fno-builtin-<name>, so that the
 // compiler neither folds pow(x, 2.0) into x * x nor merges sin and cos into
-// sincos: every call reaches the C library, in Debug and Release alike.
+// sincos (only dmath::sincos does that, where it is checked): every call
+// reaches the C library, in Debug and Release alike.
 namespace dmath {
 
 inline double exp(double x) noexcept { return std::exp(x); }
@@ -37,6 +38,11 @@ inline double sqrt(double x) noexcept { return std::sqrt(x); }
 inline double log(double x) noexcept { return std::log(x); }
 inline double atan2(double y, double x) noexcept { return std::atan2(y, x); }
 inline double pow(double base, double exponent) noexcept { return std::pow(base, exponent); }
+// sin(x) and cos(x) from one call of the C library's sincos, in about the
+// time of one of them. glibc's sincos gives the bits of its sin and cos for
+// every argument the reflectivities pass (tests/sincos_check_main.cpp tries
+// them all).
+inline void sincos(double x, double& sine, double& cosine) noexcept { ::sincos(x, &sine, &cosine); }
 
 double exp(float) = delete;
 double cos(float) = delete;
@@ -49,6 +55,7 @@ double atan2(double, float) = delete;
 double pow(float, float) = delete;
 double pow(float, double) = delete;
 double pow(double, float) = delete;
+void sincos(float, double&, double&) = delete;
 
 }  // namespace dmath
 }  // namespace nerido
