@@ -40,8 +40,8 @@ const std::vector<Case>& typical_cases() {
     for (std::size_t i = 0; i < scene_count; ++i) {
       const float sst_c = sst(random);
       const float altitude_m = altitude(random);
-      const auto air_c =
-          static_cast<float>(static_cast<double>(sst_c) - 1.0 - 0.0065 * static_cast<double>(altitude_m));
+      const auto air_c = static_cast<float>(static_cast<double>(sst_c) - 1.0 -
+                                            0.0065 * static_cast<double>(altitude_m));
       const nerido::Scene scene{sst_c, altitude_m, air_c, wind(random), rain(random)};
       nerido::Observation observation{nerido::brightness_temperatures(scene), sst_c, altitude_m,
                                       air_c};
@@ -67,8 +67,8 @@ void retrieval(benchmark::State& state) {
   }
   state.counters["retrievals/s"] =
       benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
-  state.counters["iterations"] = benchmark::Counter(
-      static_cast<double>(iterations) / static_cast<double>(state.iterations()));
+  state.counters["iterations"] =
+      benchmark::Counter(static_cast<double>(iterations) / static_cast<double>(state.iterations()));
 }
 BENCHMARK(retrieval);
 
