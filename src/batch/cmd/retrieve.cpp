@@ -55,11 +55,7 @@ void append_cell(std::string& out, float value, NumberFormat format) {
 // band shaded, the rows whose status is not ok marked by status; titled
 // with the file and the fixed noise. The data lines are
 // "x wind wind_sigma rain rain_sigma status".
-void write_retrieval_commands(const ScriptOutput& out, const RetrieveOptions& options,
-                              const ScratchFile& data) {
-  out("$retrieval << EOD\n");
-  data.read_back([&](std::string_view piece) { out(piece); });
-  out("EOD\n");
+void write_retrieval_commands(const ScriptOutput& out, const RetrieveOptions& options) {
   const std::string noise = options.noise.empty() ? "0.5" : options.noise;
   std::string c = "set grid\nset key outside right top\nset xlabel " +
                   gnuplot_string(options.x_column) + "\nset multiplot layout 2,1 title " +
@@ -91,23 +87,23 @@ void write_retrieval_commands(const ScriptOutput& out, const RetrieveOptions& op
   out(c + "unset multiplot\n");
 }
 
-int run_retrieve(const RetrieveOptions& options, const std::atomic<bool>& stop_requested) {
+int run_retrieve(RetrieveOptions& options, const std::atomic<bool>& stop_requested) {
   const RetrievalOptions retrieval = retrieval_options(options);
   if (options.picture.path.empty()) {
     return run_csv(retrieve_conversion(retrieval, options.rows.out.format, ""), options.rows,
                    stop_requested);
   }
-  const PictureRequest request = read_picture_request(options.picture);
+  check_picture_options(options.picture);
   ScratchFile data;
   const auto draw = [&](const std::string& output_name) {
     if (data.size() == 0) {
-      report("cannot draw " + request.path + ": no row has a retrieval and a number in '" +
+      report("cannot draw " + options.picture.path + ": no row has a retrieval and a number in '" +
              options.x_column + "'; the CSV was written to " + output_name);
       return exit_data_error;
     }
     return draw_picture(
-        request, [&](const ScriptOutput& out) { write_retrieval_commands(out, options, data); },
-        output_name);
+        options.picture, "retrieval", data,
+        [&](const ScriptOutput& out) { write_retrieval_commands(out, options); }, output_name);
   };
   return run_csv(retrieve_conversion(retrieval, options.rows.out.format, options.x_column),
                  options.rows, stop_requested, &data, draw);

@@ -192,29 +192,27 @@ ScratchFile::ScratchFile() : file_(std::tmpfile()) {
   }
 }
 
-ScratchFile::~ScratchFile() { std::fclose(file_); }
-
 void ScratchFile::write(std::string_view bytes) {
-  if (bytes.empty()) {
-    return;
-  }
-  if (::pwrite(::fileno(file_), bytes.data(), bytes.size(), static_cast<off_t>(size_)) !=
+  if (::pwrite(fd(), bytes.data(), bytes.size(), static_cast<off_t>(size_)) !=
       static_cast<ssize_t>(bytes.size())) {
     throw DataError("cannot write a temporary file: " + system_reason());
   }
   size_ += bytes.size();
 }
 
-bool ScratchFile::read_piece(std::uint64_t offset, std::string& piece) const {
-  constexpr std::size_t piece_bytes = std::size_t{64} << 10;
-  piece.resize(piece_bytes);
-  const ssize_t n =
-      ::pread(::fileno(file_), piece.data(), piece.size(), static_cast<off_t>(offset));
-  if (n < 0) {
-    throw DataError("cannot read a temporary file: " + system_reason());
+void ScratchFile::read_back(const std::function<void(std::string_view)>& take) const {
+  std::string piece(std::size_t{64} << 10, '\0');
+  for (off_t offset = 0;;) {
+    const ssize_t n = ::pread(fd(), piece.data(), piece.size(), offset);
+    if (n < 0) {
+      throw DataError("cannot read a temporary file: " + system_reason());
+    }
+    if (n == 0) {
+      return;
+    }
+    take(std::string_view(piece).substr(0, static_cast<std::size_t>(n)));
+    offset += n;
   }
-  piece.resize(static_cast<std::size_t>(n));
-  return n > 0;
 }
 
 }  // namespace nerido::batch

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -88,31 +89,25 @@ class OutputFile {
 };
 
 // An unnamed temporary file for what a run collects beside its output (a
-// picture's data), so that memory stays the same whatever the input size.
+// picture's data, gnuplot's messages), so that memory stays the same
+// whatever the input size.
 class ScratchFile {
  public:
   // Throws DataError when no temporary file can be made.
   ScratchFile();
-  ~ScratchFile();
+  ~ScratchFile() { std::fclose(file_); }
   ScratchFile(const ScratchFile&) = delete;
   ScratchFile& operator=(const ScratchFile&) = delete;
 
   // Throws DataError when the bytes cannot be written.
   void write(std::string_view bytes);
+  // Bytes given to write().
   [[nodiscard]] std::uint64_t size() const noexcept { return size_; }
-  // Hands every byte written so far to `take`, in pieces, in order.
-  template <typename Take>
-  void read_back(Take&& take) const {
-    std::string piece;
-    for (std::uint64_t offset = 0; read_piece(offset, piece);) {
-      offset += piece.size();
-      take(std::string_view(piece));
-    }
-  }
+  [[nodiscard]] int fd() const noexcept { return ::fileno(file_); }
+  // Hands every byte of the file to `take`, in pieces, in order.
+  void read_back(const std::function<void(std::string_view)>& take) const;
 
  private:
-  bool read_piece(std::uint64_t offset, std::string& piece) const;
-
   std::FILE* file_ = nullptr;
   std::uint64_t size_ = 0;
 };

@@ -42,7 +42,7 @@ struct RecordSpan {
   std::uint32_t first_field = 0;  // its fields in RecordBlock::fields
   std::uint32_t field_count = 0;
   std::uint32_t problem_field = 0;  // when malformed: the field at fault (1 = first)
-  std::string_view problem;         // why it is malformed; empty when not
+  std::string_view problem{};       // why it is malformed; empty when not
   // Filled by the row loop: the end of its appended cells in `cells`, and
   // where the reason it is bad lies in `reasons` (empty when it is good).
   std::uint32_t cells_end = 0;
