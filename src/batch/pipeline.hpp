@@ -1,10 +1,9 @@
 // The ordered pipeline: the calling thread fills jobs from the input,
 // worker threads process them, and one writer thread writes them in input
-// order. It knows nothing of what a job holds, but that clear() empties it. A fixed set of jobs
-// circulates, and the bytes in flight are bounded, so memory stays the same
-// whatever the input size (and however long its records); the output is the
-// same for any number of threads. A job is handed on as soon as it is
-// filled, so a live feed's rows are written as they arrive.
+// order, whatever the number of threads. A fixed set of jobs circulates and
+// the bytes in flight are bounded, so memory stays the same whatever the
+// input size (and however long its records). A job is handed on as soon as
+// it is filled, so a live feed's rows are written as they arrive.
 #pragma once
 
 #include <pthread.h>
@@ -38,29 +37,9 @@ struct PipelineStages {
   std::size_t max_bytes_in_flight = std::size_t{32} << 20;
 };
 
-// Blocks the stop signals on the calling thread while it lives, so that
-// threads started meanwhile never take them: the calling thread does.
-class StopSignalsBlocked {
- public:
-  StopSignalsBlocked() {
-    sigset_t blocked;
-    sigemptyset(&blocked);
-    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
-      sigaddset(&blocked, signal_number);
-    }
-    pthread_sigmask(SIG_BLOCK, &blocked, &previous_);
-  }
-  ~StopSignalsBlocked() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
-  StopSignalsBlocked(const StopSignalsBlocked&) = delete;
-  StopSignalsBlocked& operator=(const StopSignalsBlocked&) = delete;
-
- private:
-  sigset_t previous_{};
-};
-
-// Runs the stages until the input ends or a write ends the run. An
-// exception from any stage ends the run and is thrown again here once every
-// thread has ended.
+// Runs the stages until the input ends or a write ends the run; a written
+// job is emptied by its clear(). An exception from any stage ends the run
+// and is thrown again here once every thread has ended.
 template <typename Job>
 void run_pipeline(const PipelineStages<Job>& stages, unsigned threads) {
   // Per worker one job being processed and one waiting, plus one being
@@ -129,7 +108,7 @@ void run_pipeline(const PipelineStages<Job>& stages, unsigned threads) {
       const std::size_t bytes = job_bytes[static_cast<std::size_t>(job - jobs.data())];
       try {
         go_on = stages.write(*job);
-        job->clear();  // a long record's memory is given back at once
+        job->clear();
       } catch (...) {
         fail();
         return;
@@ -143,14 +122,21 @@ void run_pipeline(const PipelineStages<Job>& stages, unsigned threads) {
     }
   };
 
-  std::vector<std::jthread> running;
-  {
-    const StopSignalsBlocked blocked;
-    for (unsigned i = 0; i < threads; ++i) {
-      running.emplace_back(work_loop, i);
-    }
-    running.emplace_back(write_loop);
+  // The threads start with the stop signals blocked, so that the calling
+  // thread takes them (and its read of the input returns).
+  sigset_t blocked;
+  sigset_t previous;
+  sigemptyset(&blocked);
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    sigaddset(&blocked, signal_number);
   }
+  pthread_sigmask(SIG_BLOCK, &blocked, &previous);
+  std::vector<std::jthread> running;
+  for (unsigned i = 0; i < threads; ++i) {
+    running.emplace_back(work_loop, i);
+  }
+  running.emplace_back(write_loop);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   for (;;) {
     Job* job = nullptr;
     {

@@ -116,7 +116,7 @@ OutputFile::OutputFile(const std::string& path, bool open) : name_(path), path_(
   fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd_ < 0) {
     const std::string reason = system_reason();
-    remove_written();
+    ::rmdir(folder_.c_str());
     throw DataError("cannot write " + path + ": " + reason);
   }
   owned_ = true;
@@ -131,14 +131,9 @@ OutputFile::~OutputFile() {
   if (owned_ && fd_ >= 0) {
     ::close(fd_);
   }
-  remove_written();
-}
-
-void OutputFile::remove_written() noexcept {
   if (replaces_whole()) {
     ::unlink(path_.c_str());
     ::rmdir(folder_.c_str());
-    folder_.clear();
   }
 }
 
@@ -149,25 +144,27 @@ void OutputFile::write(std::string_view bytes) {
 }
 
 void OutputFile::close_file() {
-  if (owned_ && fd_ >= 0) {
-    const int closed = ::close(fd_);
-    fd_ = -1;
-    if (closed != 0) {
-      throw DataError("cannot write " + name_ + ": " + system_reason());
-    }
+  const int closed = owned_ && fd_ >= 0 ? ::close(fd_) : 0;
+  fd_ = -1;
+  if (closed != 0) {
+    throw DataError("cannot write " + name_ + ": " + system_reason());
   }
+}
+
+bool OutputFile::rename_to(const std::string& to) {
+  if (std::rename(path_.c_str(), to.c_str()) != 0) {
+    return false;
+  }
+  ::rmdir(folder_.c_str());
+  folder_.clear();
+  return true;
 }
 
 void OutputFile::commit() {
   close_file();
-  if (!replaces_whole()) {
-    return;
-  }
-  if (std::rename(path_.c_str(), target_.c_str()) != 0) {
+  if (replaces_whole() && !rename_to(target_)) {
     throw DataError("cannot replace " + name_ + ": " + system_reason());
   }
-  ::rmdir(folder_.c_str());
-  folder_.clear();
 }
 
 std::string OutputFile::keep_partial() {
@@ -176,13 +173,11 @@ std::string OutputFile::keep_partial() {
     return name_;
   }
   std::string kept = target_ + ".partial-" + std::string(random_part);
-  const int placeholder = ::mkstemp(kept.data());
-  if (placeholder < 0 || std::rename(path_.c_str(), kept.c_str()) != 0) {
+  const int placeholder = ::mkstemp(kept.data());  // the name taken, never replacing a file
+  if (placeholder < 0 || !rename_to(kept)) {
     throw DataError("cannot keep the rows in " + kept + ": " + system_reason());
   }
   ::close(placeholder);
-  ::rmdir(folder_.c_str());
-  folder_.clear();
   return kept;
 }
 
