@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <csignal>
+#include <limits>
 #include <new>
 #include <thread>
 #include <utility>
@@ -59,10 +60,6 @@ const std::atomic<bool>& install_signal_handlers() {
   }
   std::signal(SIGPIPE, SIG_DFL);
   return stop_flag;
-}
-
-std::string count_of(std::uint64_t n, std::string_view thing) {
-  return std::to_string(n) + " " + std::string(thing) + (n == 1 ? "" : "s");
 }
 
 // The progress line on standard error when it is a terminal and the run is
@@ -155,6 +152,27 @@ std::string one_line(std::string text) {
 }
 
 }  // namespace
+
+bool read_numbers(std::span<const std::string_view> values, std::span<const std::string> names,
+                  std::span<float> numbers, bool empty_is_nan, std::string& reason) {
+  for (std::size_t i = 0; i < numbers.size(); ++i) {
+    switch (read_number(values[i], numbers[i])) {
+      case NumberRead::ok:
+        break;
+      case NumberRead::empty:
+        if (empty_is_nan) {
+          numbers[i] = std::numeric_limits<float>::quiet_NaN();
+          break;
+        }
+        reason = names[i] + " is empty";
+        return false;
+      case NumberRead::not_a_number:
+        reason = names[i] + " = '" + escaped(values[i]) + "' is not a number";
+        return false;
+    }
+  }
+  return true;
+}
 
 int run_conversion(RecordSource& source, const std::string& header,
                    std::optional<std::uint64_t> total, const RowConversion& conversion,

@@ -71,6 +71,12 @@ int run_csv(const RowConversion& conversion, const RowsOptions& options,
             const std::atomic<bool>& stop_requested, ScratchFile* side = nullptr,
             const std::function<int(const std::string&)>& after_output = {});
 
+// Reads the first numbers.size() `values` (the text of the fields `names`)
+// as numbers, an empty one as NaN when `empty_is_nan`; or sets `reason`
+// ("NAME is empty", "NAME = 'TEXT' is not a number") and answers false.
+bool read_numbers(std::span<const std::string_view> values, std::span<const std::string> names,
+                  std::span<float> numbers, bool empty_is_nan, std::string& reason);
+
 // The brightness temperatures' column names: tb_4.74 ... tb_7.09.
 [[nodiscard]] const std::array<std::string, channel_count>& tb_columns();
 // Appends ",tb" for each channel.

@@ -18,13 +18,13 @@ constexpr std::array<SceneField, 3> fixed_fields{SceneField::sst_c, SceneField::
                                                  SceneField::air_c};
 constexpr std::size_t x_input = channel_count + fixed_fields.size();
 
-const std::array<std::string, 7> retrieval_columns{"ret_wind_ms",
-                                                   "ret_rain_mmh",
-                                                   "ret_wind_sigma_ms",
-                                                   "ret_rain_sigma_mmh",
-                                                   "ret_wind_rain_correlation",
-                                                   "ret_residual_rms_k",
-                                                   "ret_status"};
+constexpr std::array<std::string_view, 7> retrieval_columns{"ret_wind_ms",
+                                                            "ret_rain_mmh",
+                                                            "ret_wind_sigma_ms",
+                                                            "ret_rain_sigma_mmh",
+                                                            "ret_wind_rain_correlation",
+                                                            "ret_residual_rms_k",
+                                                            "ret_status"};
 
 // Every option of the subcommand. A new option of the retrieval goes here,
 // into add_retrieve and into retrieval_options.
@@ -156,17 +156,8 @@ RowConversion retrieve_conversion(const RetrievalOptions& options, NumberFormat 
       // Every value may be empty: a Tb then is a missing channel, any other
       // value makes the input invalid, which the status reports.
       std::array<float, x_input> numbers{};
-      for (std::size_t i = 0; i < numbers.size(); ++i) {
-        switch (read_number(values[i], numbers[i])) {
-          case NumberRead::ok:
-            break;
-          case NumberRead::empty:
-            numbers[i] = std::numeric_limits<float>::quiet_NaN();
-            break;
-          case NumberRead::not_a_number:
-            reason = names[i] + " = '" + escaped(values[i]) + "' is not a number";
-            return false;
-        }
+      if (!read_numbers(values, names, numbers, true, reason)) {
+        return false;
       }
       Observation observation{};
       std::copy_n(numbers.begin(), channel_count, observation.tb_k.begin());

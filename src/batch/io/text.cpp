@@ -89,6 +89,10 @@ std::string number_text(float value) {
   return text;
 }
 
+std::string count_of(std::uint64_t n, std::string_view thing) {
+  return std::to_string(n) + " " + std::string(thing) + (n == 1 ? "" : "s");
+}
+
 std::string_view trim_blanks(std::string_view text) noexcept {
   const std::size_t first = text.find_first_not_of(" \t");
   if (first == std::string_view::npos) {
