@@ -58,7 +58,7 @@ const std::atomic<bool>& install_signal_handlers() {
       sigaction(signal_number, &action, nullptr);
     }
   }
-  std::signal(SIGPIPE, SIG_DFL);
+  (void)std::signal(SIGPIPE, SIG_DFL);
   return stop_flag;
 }
 
@@ -125,8 +125,8 @@ int settle_output(OutputFile& output, std::uint64_t rows, const std::optional<st
     report(text);
     const int signal_number = stop_signal_number;
     if (signal_number != 0) {
-      std::signal(signal_number, SIG_DFL);
-      std::raise(signal_number);
+      (void)std::signal(signal_number, SIG_DFL);
+      (void)std::raise(signal_number);
     }
     return exit_data_error;
   }

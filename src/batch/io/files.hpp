@@ -93,7 +93,7 @@ class ScratchFile {
  public:
   // Throws DataError when no temporary file can be made.
   ScratchFile();
-  ~ScratchFile() { std::fclose(file_); }
+  ~ScratchFile() { (void)std::fclose(file_); }
   ScratchFile(const ScratchFile&) = delete;
   ScratchFile& operator=(const ScratchFile&) = delete;
 
