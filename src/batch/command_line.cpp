@@ -1,12 +1,20 @@
-#include "batch/command_line.hpp"
+// What the subcommands share: the command line, the stop signals, the
+// progress line, and the run of a conversion to an exit status.
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <limits>
 #include <new>
 #include <thread>
+#include <utility>
 
 #include "batch/cmd/commands.hpp"
 #include "batch/errors.hpp"
+#include "batch/io/csv.hpp"
 
 namespace nerido::batch {
 namespace {
@@ -25,6 +33,115 @@ constexpr std::string_view program_footer =
     "      --plot sweep.png\n"
     "  nerido-batch forward scenes.csv | nerido-batch retrieve --noise 0.5 -o retrieved.csv\n";
 
+std::atomic<bool> stop_flag{false};
+volatile std::sig_atomic_t stop_signal_number = 0;
+
+extern "C" void request_stop(int signal_number) {
+  stop_signal_number = signal_number;
+  stop_flag.store(true);
+}
+
+// Sets the flag on an interrupt, a termination request or a hangup: the rows
+// read before it are written, the output is tidied and the program ends by
+// the same signal. A signal ignored when the program started (nohup, a
+// background job) stays ignored. Writing into a closed pipe ends the program
+// at once, as it ends other filters.
+const std::atomic<bool>& install_signal_handlers() {
+  struct sigaction action {};
+  action.sa_handler = request_stop;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: a blocked read returns and sees the flag
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction inherited {};
+    sigaction(signal_number, nullptr, &inherited);
+    if (inherited.sa_handler != SIG_IGN) {
+      sigaction(signal_number, &action, nullptr);
+    }
+  }
+  (void)std::signal(SIGPIPE, SIG_DFL);
+  return stop_flag;
+}
+
+// The progress line on standard error when it is a terminal and the run is
+// not quiet, redrawn at most every 250 ms: "  42%  812345 rows/s  0:12 left"
+// when the total is known, "  1200000 rows  812345 rows/s" otherwise.
+class ProgressLine {
+ public:
+  ProgressLine(const OutputOptions& options, std::optional<std::uint64_t> total)
+      : enabled_(!options.quiet && ::isatty(STDERR_FILENO) == 1), total_(total) {}
+  ~ProgressLine() { clear(); }
+  ProgressLine(const ProgressLine&) = delete;
+  ProgressLine& operator=(const ProgressLine&) = delete;
+
+  // `done` of the total read, `rows` written.
+  void update(std::uint64_t done, std::uint64_t rows) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!enabled_ || now - last_draw_ < std::chrono::milliseconds(250)) {
+      return;
+    }
+    last_draw_ = now;
+    const double seconds = std::chrono::duration<double>(now - start_).count();
+    std::string text =
+        "  " + std::to_string(std::llround(static_cast<double>(rows) / seconds)) + " rows/s";
+    if (!total_ || *total_ == 0) {
+      text = "  " + std::to_string(rows) + " rows" + text;
+    } else {
+      const double fraction = static_cast<double>(done) / static_cast<double>(*total_);
+      text = "  " + std::to_string(std::lround(100.0 * fraction)) + "%" + text;
+      if (done > 0) {
+        const auto left =
+            static_cast<std::uint64_t>(std::lround(seconds * (1.0 - fraction) / fraction));
+        text += "  " + std::to_string(left / 60) + (left % 60 < 10 ? ":0" : ":") +
+                std::to_string(left % 60) + " left";
+      }
+    }
+    drawn_ = write_all(STDERR_FILENO, "\r" + text + "\033[K");
+  }
+  // Erases the line, if one is drawn.
+  void clear() {
+    if (std::exchange(drawn_, false)) {
+      (void)write_all(STDERR_FILENO, "\r\033[K");
+    }
+  }
+
+ private:
+  bool enabled_;
+  bool drawn_ = false;
+  std::optional<std::uint64_t> total_;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point last_draw_ = start_;
+};
+
+// After the rows: an interrupt ends the process by its signal, a stop keeps
+// the rows before it beside the output, otherwise the output is committed.
+// Answers the exit status so far.
+int settle_output(OutputFile& output, std::uint64_t rows, const std::optional<std::string>& stop,
+                  const std::atomic<bool>& stop_requested) {
+  if (stop_requested.load() && !stop) {
+    std::string text = "interrupted after " + count_of(rows, "row");
+    if (output.replaces_whole()) {
+      text += "; they are kept in " + output.keep_partial();
+    }
+    report(text);
+    const int signal_number = stop_signal_number;
+    if (signal_number != 0) {
+      (void)std::signal(signal_number, SIG_DFL);
+      (void)std::raise(signal_number);
+    }
+    return exit_data_error;
+  }
+  if (stop) {
+    std::string text = *stop;
+    if (output.replaces_whole()) {
+      text += "; " + count_of(rows, "row") + " before it kept in " + output.keep_partial();
+    }
+    report_line(text);
+    return exit_data_error;
+  }
+  output.commit();
+  return exit_success;
+}
+
 // CLI11's message for a parse error, as one line.
 std::string one_line(std::string text) {
   std::replace(text.begin(), text.end(), '\n', ' ');
@@ -35,6 +152,77 @@ std::string one_line(std::string text) {
 }
 
 }  // namespace
+
+bool read_numbers(std::span<const std::string_view> values, std::span<const std::string> names,
+                  std::span<float> numbers, bool empty_is_nan, std::string& reason) {
+  for (std::size_t i = 0; i < numbers.size(); ++i) {
+    switch (read_number(values[i], numbers[i])) {
+      case NumberRead::ok:
+        break;
+      case NumberRead::empty:
+        if (empty_is_nan) {
+          numbers[i] = std::numeric_limits<float>::quiet_NaN();
+          break;
+        }
+        reason = names[i] + " is empty";
+        return false;
+      case NumberRead::not_a_number:
+        reason = names[i] + " = '" + escaped(values[i]) + "' is not a number";
+        return false;
+    }
+  }
+  return true;
+}
+
+int run_conversion(RecordSource& source, const std::string& header,
+                   std::optional<std::uint64_t> total, const RowConversion& conversion,
+                   OnError on_error, const OutputOptions& options,
+                   const std::atomic<bool>& stop_requested, ScratchFile* side,
+                   const std::function<int(const std::string&)>& after_output) {
+  OutputFile output(options.output);
+  CsvSink sink([&](std::string_view bytes) { output.write(bytes); }, header);
+  ProgressLine progress(options, total);
+  std::uint64_t rows = 0;
+  const auto written = [&](const RecordBlock& block) {
+    if (side != nullptr) {
+      side->write(block.side);
+    }
+    rows += block.rows;
+    progress.update(block.input_offset, rows);
+  };
+  const RowResult result = run_rows(source, sink, conversion, {on_error, options.threads, written});
+  progress.clear();
+  const int status_so_far = settle_output(output, result.rows, result.stop, stop_requested);
+  if (status_so_far != exit_success) {
+    return status_so_far;
+  }
+  if (source.skipped() > 0 && !options.quiet) {
+    report(source.name() + ": " + count_of(source.skipped(), "blank line") + " skipped");
+  }
+  int status = exit_success;
+  if (result.marked > 0) {
+    report(count_of(result.marked, "bad row") + " marked in " + output.name() +
+           " (first: " + result.first_mark.value_or("") + ")");
+    status = exit_data_error;
+  }
+  if (after_output) {
+    status = std::max(status, after_output(output.name()));
+  }
+  return status;
+}
+
+int run_csv(const RowConversion& conversion, const RowsOptions& options,
+            const std::atomic<bool>& stop_requested, ScratchFile* side,
+            const std::function<int(const std::string&)>& after_output) {
+  InputFile input(options.input);
+  CsvSource source(
+      input.name(),
+      [&](char* buffer, std::size_t size) { return input.read(buffer, size, &stop_requested); },
+      [&] { return input.would_wait(); }, &stop_requested);
+  return run_conversion(source, source.header_text(), input.size(), conversion,
+                        options.on_error == "mark" ? OnError::mark : OnError::stop, options.out,
+                        stop_requested, side, after_output);
+}
 
 void add_output_options(CLI::App& command, OutputOptions& options) {
   options.threads = std::clamp(std::thread::hardware_concurrency(), 1u, max_threads);
@@ -86,11 +274,7 @@ int run_command_line(int argc, const char* const* argv) {
   }
   try {
     app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::CallForAllHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::CallForVersion& e) {
+  } catch (const CLI::Success& e) {  // --help, --help-all, --version
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     report(one_line(e.what()) + " (see nerido-batch --help)");

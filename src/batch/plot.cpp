@@ -10,12 +10,10 @@
 #include <cerrno>
 #include <charconv>
 #include <csignal>
-#include <cstdio>
 #include <cstring>
 #include <system_error>
 
 #include "batch/errors.hpp"
-#include "batch/io/files.hpp"
 #include "batch/io/text.hpp"
 
 extern char** environ;
@@ -26,8 +24,6 @@ namespace {
 // Smallest and largest side of a picture (pixels).
 inline constexpr unsigned min_side_px = 16;
 inline constexpr unsigned max_side_px = 10000;
-// The Debian package that provides gnuplot without X.
-inline constexpr std::string_view gnuplot_package = "gnuplot-nox";
 // Most bytes of gnuplot's messages read back.
 inline constexpr std::size_t message_bytes = 4096;
 
@@ -44,49 +40,36 @@ unsigned read_side(std::string_view text, std::string_view size) {
 }
 
 // The last line that says something of what gnuplot wrote on its standard error.
-std::string last_message(int fd) {
-  std::string text(message_bytes, '\0');
-  const ssize_t n = ::pread(fd, text.data(), text.size(), 0);
-  text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+std::string last_message(const ScratchFile& messages) {
+  std::string text;
+  messages.read_back([&](std::string_view piece) {
+    text += piece.substr(0, message_bytes - std::min(message_bytes, text.size()));
+  });
   while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
     text.pop_back();
   }
-  const std::size_t start = text.find_last_of('\n');
-  text = start == std::string::npos ? text : text.substr(start + 1);
+  text.erase(0, text.find_last_of('\n') + 1);  // npos + 1 is 0
   const std::size_t first = text.find_first_not_of(' ');
   return first == std::string::npos ? "no message" : text.substr(first);
 }
 
-// SIGPIPE ignored while it lives: gnuplot ending early must not end the
-// program. Only the calling thread runs meanwhile.
-class PipeSignalIgnored {
- public:
-  PipeSignalIgnored() {
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigaction(SIGPIPE, &ignore, &previous_);
-  }
-  ~PipeSignalIgnored() { sigaction(SIGPIPE, &previous_, nullptr); }
-  PipeSignalIgnored(const PipeSignalIgnored&) = delete;
-  PipeSignalIgnored& operator=(const PipeSignalIgnored&) = delete;
-
- private:
-  struct sigaction previous_ {};
-};
-
-// Runs gnuplot on the script `write_script` writes; answers its exit status
-// (-1 when it did not exit), its messages going to `messages_fd`.
-int run_gnuplot(const std::function<void(const ScriptOutput&)>& write_script, int messages_fd,
-                const std::string& picture) {
+// Runs gnuplot on the script `write_script` writes to draw `picture`;
+// answers its exit status (-1 when it did not exit), its messages going to
+// `messages`.
+int run_gnuplot(const std::function<void(const ScriptOutput&)>& write_script,
+                const ScratchFile& messages, const std::string& picture) {
+  const auto cannot_draw = [&](const std::string& reason) {
+    return DataError("cannot draw " + picture + ": " + reason);
+  };
   std::array<int, 2> pipe_fds{};
   if (::pipe2(pipe_fds.data(), O_CLOEXEC) != 0) {
-    throw DataError("cannot draw " + picture + ": " + std::strerror(errno));
+    throw cannot_draw(std::strerror(errno));
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipe_fds[0], STDIN_FILENO);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, messages_fd, STDERR_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, messages.fd(), STDERR_FILENO);
   std::array<char*, 2> arguments{const_cast<char*>("gnuplot"), nullptr};
   pid_t pid = -1;
   const int spawned = posix_spawnp(&pid, "gnuplot", &actions, nullptr, arguments.data(), environ);
@@ -94,57 +77,31 @@ int run_gnuplot(const std::function<void(const ScriptOutput&)>& write_script, in
   ::close(pipe_fds[0]);
   if (spawned != 0) {
     ::close(pipe_fds[1]);
-    throw DataError("cannot draw " + picture + ": " +
-                    (spawned == ENOENT
-                         ? "gnuplot not found (Debian package " + std::string(gnuplot_package) + ")"
-                         : "cannot run gnuplot: " + std::string(std::strerror(spawned))));
+    throw cannot_draw(spawned == ENOENT
+                          ? "gnuplot not found (Debian package gnuplot-nox)"
+                          : "cannot run gnuplot: " + std::string(std::strerror(spawned)));
   }
-  {
-    // Once gnuplot has ended, writes do nothing: its exit status says why.
-    const PipeSignalIgnored ignored;
-    bool open = true;
-    try {
-      write_script([&](std::string_view text) { open = open && write_all(pipe_fds[1], text); });
-    } catch (...) {
-      ::close(pipe_fds[1]);
-      ::waitpid(pid, nullptr, 0);
-      throw;
-    }
+  // SIGPIPE ignored meanwhile (only this thread runs): once gnuplot has
+  // ended, writes do nothing, and its exit status says why.
+  struct sigaction ignore {};
+  struct sigaction previous {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &ignore, &previous);
+  bool open = true;
+  try {
+    write_script([&](std::string_view text) { open = open && write_all(pipe_fds[1], text); });
+  } catch (...) {
+    sigaction(SIGPIPE, &previous, nullptr);
     ::close(pipe_fds[1]);
+    ::waitpid(pid, nullptr, 0);
+    throw;
   }
+  sigaction(SIGPIPE, &previous, nullptr);
+  ::close(pipe_fds[1]);
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-void draw(const PictureRequest& request,
-          const std::function<void(const ScriptOutput&)>& write_commands) {
-  OutputFile picture(request.path, false);
-  const auto write_script = [&](const ScriptOutput& out) {
-    out(std::string("set encoding utf8\nset terminal ") + (request.png ? "pngcairo" : "svg") +
-        " size " + std::to_string(request.width) + "," + std::to_string(request.height) +
-        " noenhanced font 'sans,10'\nset output " + gnuplot_string(picture.path()) + "\n");
-    write_commands(out);
-    out("set output\n");
-  };
-  std::FILE* messages = std::tmpfile();
-  if (messages == nullptr) {
-    throw DataError("cannot draw " + request.path + ": " + std::strerror(errno));
-  }
-  int exit_status = -1;
-  try {
-    exit_status = run_gnuplot(write_script, ::fileno(messages), request.path);
-  } catch (...) {
-    std::fclose(messages);
-    throw;
-  }
-  const std::string message = last_message(::fileno(messages));
-  std::fclose(messages);
-  if (exit_status != 0) {
-    throw DataError("cannot draw " + request.path + ": gnuplot failed: " + message);
-  }
-  picture.commit();
 }
 
 }  // namespace
@@ -162,22 +119,15 @@ CLI::Option* add_picture_options(CLI::App& command, PictureOptions& options,
   return plot;
 }
 
-PictureRequest read_picture_request(const PictureOptions& options) {
-  PictureRequest request;
-  request.path = options.path;
+void check_picture_options(PictureOptions& options) {
   const std::string_view path = options.path;
   if (!path.ends_with(".png") && !path.ends_with(".svg")) {
     throw UsageError("--plot: '" + options.path + "' does not end in .png or .svg");
   }
-  request.png = path.ends_with(".png");
   const std::string_view size = options.size;
   const std::size_t x = size.find('x');
-  if (x == std::string_view::npos) {
-    read_side({}, size);  // throws
-  }
-  request.width = read_side(size.substr(0, x), size);
-  request.height = read_side(size.substr(x + 1), size);
-  return request;
+  options.width = read_side(x == std::string_view::npos ? "" : size.substr(0, x), size);
+  options.height = read_side(size.substr(x + 1), size);
 }
 
 std::string gnuplot_string(std::string_view text) {
@@ -191,11 +141,28 @@ std::string gnuplot_string(std::string_view text) {
   return quoted + "'";
 }
 
-int draw_picture(const PictureRequest& request,
+int draw_picture(const PictureOptions& picture, std::string_view data_name, const ScratchFile& data,
                  const std::function<void(const ScriptOutput&)>& write_commands,
                  const std::string& output_name) {
   try {
-    draw(request, write_commands);
+    OutputFile file(picture.path, false);
+    const auto write_script = [&](const ScriptOutput& out) {
+      out(std::string("set encoding utf8\nset terminal ") +
+          (picture.path.ends_with(".png") ? "pngcairo" : "svg") + " size " +
+          std::to_string(picture.width) + "," + std::to_string(picture.height) +
+          " noenhanced font 'sans,10'\nset output " + gnuplot_string(file.path()) + "\n$" +
+          std::string(data_name) + " << EOD\n");
+      data.read_back(out);
+      out("EOD\n");
+      write_commands(out);
+      out("set output\n");
+    };
+    const ScratchFile messages;
+    if (run_gnuplot(write_script, messages, picture.path) != 0) {
+      throw DataError("cannot draw " + picture.path +
+                      ": gnuplot failed: " + last_message(messages));
+    }
+    file.commit();
   } catch (const DataError& error) {
     report(std::string(error.what()) + "; the CSV was written to " + output_name);
     return exit_data_error;

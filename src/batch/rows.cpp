@@ -9,10 +9,6 @@
 namespace nerido::batch {
 namespace {
 
-std::string fields_text(std::size_t n) {
-  return std::to_string(n) + (n == 1 ? " field" : " fields");
-}
-
 // Where each input field is in the schema.
 std::vector<std::size_t> find_inputs(const RecordSource& source, const RowConversion& conversion,
                                      OnError on_error) {
@@ -36,7 +32,7 @@ std::vector<std::size_t> find_inputs(const RecordSource& source, const RowConver
     const auto first = std::find(names.begin(), names.end(), input);
     if (first == names.end()) {
       throw DataError(source.where(0) + ": no column '" + input + "' in the header" +
-                      (unlike_csv ? " (the header has " + fields_text(names.size()) +
+                      (unlike_csv ? " (the header has " + count_of(names.size(), "field") +
                                         ": separated by ';' or tabs, or not UTF-8?)"
                                   : ""));
     }
@@ -70,7 +66,8 @@ void convert_block(RecordBlock& block, Worker& w, const std::vector<std::size_t>
     if (!r.problem.empty()) {
       w.reason = "field " + std::to_string(r.problem_field) + ": " + std::string(r.problem);
     } else if (r.field_count != field_count) {
-      w.reason = fields_text(r.field_count) + ", the header has " + std::to_string(field_count);
+      w.reason =
+          count_of(r.field_count, "field") + ", the header has " + std::to_string(field_count);
     } else {
       for (std::size_t v = 0; v < inputs.size(); ++v) {
         w.values[v] = block.value(block.fields[r.first_field + inputs[v]], w.scratch[v]);

@@ -1,5 +1,6 @@
 // The subcommands of nerido-batch: each file of this folder holds one, with
-// its options, help text, row conversion and picture.
+// its options, help text, row conversion and picture; command_line.cpp holds
+// what they share.
 #pragma once
 
 #include <CLI/CLI.hpp>
@@ -7,15 +8,21 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "batch/io/files.hpp"
 #include "batch/io/text.hpp"
 #include "batch/rows.hpp"
-#include "batch/run.hpp"
 #include "nerido/nerido.hpp"
 
 namespace nerido::batch {
+
+// Parses the command line, runs the subcommand and answers the exit status:
+// 0 success, 1 a data error, 2 a usage error (CLI11's own parse errors
+// included), each but success with a one-line message on standard error.
+int run_command_line(int argc, const char* const* argv);
 
 // A subcommand added to the command line, and what runs it once parsed.
 struct Command {
@@ -27,9 +34,48 @@ Command add_forward(CLI::App& app);
 Command add_sweep(CLI::App& app);
 Command add_retrieve(CLI::App& app);
 
+struct OutputOptions {
+  std::string output{"-"};  // FILE, or "-" for standard output
+  unsigned threads = 1;     // worker threads
+  NumberFormat format;      // of the computed numbers
+  bool quiet = false;       // no progress line, no note of skipped blank lines
+};
+
+// A CSV file through a row conversion (forward, retrieve).
+struct RowsOptions {
+  std::string input{"-"};  // FILE, or "-" for standard input
+  std::string on_error{"stop"};
+  OutputOptions out;
+};
+
 // Options every subcommand takes, and those of one that reads CSV rows.
 void add_output_options(CLI::App& command, OutputOptions& options);
 void add_rows_options(CLI::App& command, RowsOptions& options);
+
+// Runs `conversion` from `source` to options.output as CSV, under `header`
+// (the input's header as it stood, or empty to write the names); `total`:
+// the amount of input (bytes or grid points) for the progress line, when
+// known. What the
+// conversion collects beside the rows goes to `side` (when given); once the
+// output is complete `after_output` (when given) is called with its name,
+// for a status of its own (a picture). An interrupt ends the process by its
+// signal once the rows before it are written; a stop keeps those rows in
+// FILE.partial-XXXXXX. Throws UsageError and DataError.
+int run_conversion(RecordSource& source, const std::string& header,
+                   std::optional<std::uint64_t> total, const RowConversion& conversion,
+                   OnError on_error, const OutputOptions& options,
+                   const std::atomic<bool>& stop_requested, ScratchFile* side = nullptr,
+                   const std::function<int(const std::string&)>& after_output = {});
+// The same from the CSV file options.input.
+int run_csv(const RowConversion& conversion, const RowsOptions& options,
+            const std::atomic<bool>& stop_requested, ScratchFile* side = nullptr,
+            const std::function<int(const std::string&)>& after_output = {});
+
+// Reads the first numbers.size() `values` (the text of the fields `names`)
+// as numbers, an empty one as NaN when `empty_is_nan`; or sets `reason`
+// ("NAME is empty", "NAME = 'TEXT' is not a number") and answers false.
+bool read_numbers(std::span<const std::string_view> values, std::span<const std::string> names,
+                  std::span<float> numbers, bool empty_is_nan, std::string& reason);
 
 // The brightness temperatures' column names: tb_4.74 ... tb_7.09.
 [[nodiscard]] const std::array<std::string, channel_count>& tb_columns();

@@ -18,13 +18,13 @@ constexpr std::array<SceneField, 3> fixed_fields{SceneField::sst_c, SceneField::
                                                  SceneField::air_c};
 constexpr std::size_t x_input = channel_count + fixed_fields.size();
 
-const std::array<std::string, 7> retrieval_columns{"ret_wind_ms",
-                                                   "ret_rain_mmh",
-                                                   "ret_wind_sigma_ms",
-                                                   "ret_rain_sigma_mmh",
-                                                   "ret_wind_rain_correlation",
-                                                   "ret_residual_rms_k",
-                                                   "ret_status"};
+constexpr std::array<std::string_view, 7> retrieval_columns{"ret_wind_ms",
+                                                            "ret_rain_mmh",
+                                                            "ret_wind_sigma_ms",
+                                                            "ret_rain_sigma_mmh",
+                                                            "ret_wind_rain_correlation",
+                                                            "ret_residual_rms_k",
+                                                            "ret_status"};
 
 // Every option of the subcommand. A new option of the retrieval goes here,
 // into add_retrieve and into retrieval_options.
@@ -55,11 +55,7 @@ void append_cell(std::string& out, float value, NumberFormat format) {
 // band shaded, the rows whose status is not ok marked by status; titled
 // with the file and the fixed noise. The data lines are
 // "x wind wind_sigma rain rain_sigma status".
-void write_retrieval_commands(const ScriptOutput& out, const RetrieveOptions& options,
-                              const ScratchFile& data) {
-  out("$retrieval << EOD\n");
-  data.read_back([&](std::string_view piece) { out(piece); });
-  out("EOD\n");
+void write_retrieval_commands(const ScriptOutput& out, const RetrieveOptions& options) {
   const std::string noise = options.noise.empty() ? "0.5" : options.noise;
   std::string c = "set grid\nset key outside right top\nset xlabel " +
                   gnuplot_string(options.x_column) + "\nset multiplot layout 2,1 title " +
@@ -91,23 +87,23 @@ void write_retrieval_commands(const ScriptOutput& out, const RetrieveOptions& op
   out(c + "unset multiplot\n");
 }
 
-int run_retrieve(const RetrieveOptions& options, const std::atomic<bool>& stop_requested) {
+int run_retrieve(RetrieveOptions& options, const std::atomic<bool>& stop_requested) {
   const RetrievalOptions retrieval = retrieval_options(options);
   if (options.picture.path.empty()) {
     return run_csv(retrieve_conversion(retrieval, options.rows.out.format, ""), options.rows,
                    stop_requested);
   }
-  const PictureRequest request = read_picture_request(options.picture);
+  check_picture_options(options.picture);
   ScratchFile data;
   const auto draw = [&](const std::string& output_name) {
     if (data.size() == 0) {
-      report("cannot draw " + request.path + ": no row has a retrieval and a number in '" +
+      report("cannot draw " + options.picture.path + ": no row has a retrieval and a number in '" +
              options.x_column + "'; the CSV was written to " + output_name);
       return exit_data_error;
     }
     return draw_picture(
-        request, [&](const ScriptOutput& out) { write_retrieval_commands(out, options, data); },
-        output_name);
+        options.picture, "retrieval", data,
+        [&](const ScriptOutput& out) { write_retrieval_commands(out, options); }, output_name);
   };
   return run_csv(retrieve_conversion(retrieval, options.rows.out.format, options.x_column),
                  options.rows, stop_requested, &data, draw);
@@ -160,17 +156,8 @@ RowConversion retrieve_conversion(const RetrievalOptions& options, NumberFormat 
       // Every value may be empty: a Tb then is a missing channel, any other
       // value makes the input invalid, which the status reports.
       std::array<float, x_input> numbers{};
-      for (std::size_t i = 0; i < numbers.size(); ++i) {
-        switch (read_number(values[i], numbers[i])) {
-          case NumberRead::ok:
-            break;
-          case NumberRead::empty:
-            numbers[i] = std::numeric_limits<float>::quiet_NaN();
-            break;
-          case NumberRead::not_a_number:
-            reason = names[i] + " = '" + escaped(values[i]) + "' is not a number";
-            return false;
-        }
+      if (!read_numbers(values, names, numbers, true, reason)) {
+        return false;
       }
       Observation observation{};
       std::copy_n(numbers.begin(), channel_count, observation.tb_k.begin());

@@ -72,16 +72,7 @@ CsvSource::CsvSource(std::string name, ReadBytes read, WouldWait would_wait,
     block.text.erase(0, byte_order_mark.size());
     consumed_ = byte_order_mark.size();
   }
-  for (;;) {
-    scan(block, true);
-    if (!block.records.empty() || too_long_) {
-      break;
-    }
-    if (!fill(block)) {
-      end_input(block);
-      break;
-    }
-  }
+  take(block, true);
   if (too_long_) {
     throw DataError(where(line_) + ": header longer than " + std::to_string(max_record_) +
                     " bytes");
@@ -273,35 +264,35 @@ void CsvSource::hand_off(RecordBlock& block) {
   field_quoted_ = field_escaped_ = false;
 }
 
+void CsvSource::take(RecordBlock& block, bool one_record) {
+  for (;;) {
+    scan(block, one_record);
+    if (too_long_ || (!block.records.empty() && (one_record || block.text.size() >= block_bytes ||
+                                                 (would_wait_ && !ended_ && would_wait_())))) {
+      return;
+    }
+    if (!fill(block)) {
+      end_input(block);
+      return;
+    }
+  }
+}
+
 bool CsvSource::read(RecordBlock& block) {
   if (failed_) {
     return false;
   }
   block.text.assign(carry_);
-  for (;;) {
-    scan(block, false);
-    if (too_long_) {
-      const bool in_quotes = state_ == State::quoted;
-      block.input_stop =
-          where(line_) + ": " +
-          (in_quotes
-               ? "field " + std::to_string(record_fields_ + 1) +
-                     ": a quote is never closed within " + std::to_string(max_record_) + " bytes"
-               : "record longer than " + std::to_string(max_record_) + " bytes");
-      failed_ = true;
-      block.text.resize(record_start_);
-      block.fields.resize(block.fields.size() - record_fields_);
-      record_fields_ = 0;
-      break;
-    }
-    if (!block.records.empty() &&
-        (block.text.size() >= block_bytes || (would_wait_ && !ended_ && would_wait_()))) {
-      break;
-    }
-    if (!fill(block)) {
-      end_input(block);
-      break;
-    }
+  take(block, false);
+  if (too_long_) {
+    block.input_stop =
+        where(line_) + ": " +
+        (state_ == State::quoted
+             ? "field " + std::to_string(record_fields_ + 1) + ": a quote is never closed within " +
+                   std::to_string(max_record_) + " bytes"
+             : "record longer than " + std::to_string(max_record_) + " bytes");
+    failed_ = true;
+    block.text.resize(record_start_);  // the long record is dropped, not carried
   }
   hand_off(block);
   return !block.records.empty() || block.input_stop.has_value();
@@ -340,15 +331,8 @@ void CsvSink::write(const RecordBlock& block) {
   for (std::uint32_t i = 0; i < block.rows; ++i) {
     const RecordSpan& r = block.records[i];
     const std::string_view reason = block.reason(r);
-    if (reason.empty()) {
-      buffer_ += block.record_text(r);
-      buffer_.append(block.cells, cells_start, r.cells_end - cells_start);
-      buffer_ += error_column_ ? ",\n" : "\n";
-      cells_start = r.cells_end;
-      continue;
-    }
-    // A marked row. Its fields are kept as they stood when they fit the header.
-    const bool as_it_stood = r.problem.empty() && r.field_count == input_count_;
+    // A marked row's fields are kept as they stood when they fit the header.
+    const bool as_it_stood = reason.empty() || (r.problem.empty() && r.field_count == input_count_);
     if (as_it_stood) {
       buffer_ += block.record_text(r);
     } else {
@@ -359,11 +343,17 @@ void CsvSink::write(const RecordBlock& block) {
         }
       }
     }
-    buffer_.append(appended_count_ + 1, ',');
-    append_field(buffer_, as_it_stood ? std::string(reason)
-                                      : std::string(reason) + "; record: " +
-                                            escaped(block.record_text(r), max_record_bytes, true));
-    buffer_ += '\n';
+    if (reason.empty()) {
+      buffer_.append(block.cells, cells_start, r.cells_end - cells_start);
+      buffer_ += error_column_ ? ",\n" : "\n";
+    } else {
+      buffer_.append(appended_count_ + 1, ',');
+      append_field(buffer_, as_it_stood
+                                ? std::string(reason)
+                                : std::string(reason) + "; record: " +
+                                      escaped(block.record_text(r), max_record_bytes, true));
+      buffer_ += '\n';
+    }
     cells_start = r.cells_end;
   }
   write_(buffer_);

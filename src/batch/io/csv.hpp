@@ -51,6 +51,9 @@ class CsvSource : public RecordSource {
 
  private:
   enum class State { field_start, unquoted, quoted, quote_in_quoted, carriage_return };
+  // Reads and scans into `block` until it holds one record (`one_record`),
+  // a block's worth, or all a live input has sent; or a record is too long.
+  void take(RecordBlock& block, bool one_record);
   // Scans block.text from scan_ on, appending every record it completes.
   void scan(RecordBlock& block, bool one_record);
   void end_field(RecordBlock& block, std::size_t end);
@@ -91,10 +94,10 @@ class CsvSource : public RecordSource {
 };
 
 // Writes rows as CSV: a good row is its record as it stood and the appended
-// cells; a bad row that is marked has exactly the header's fields (its own
-// in order, missing ones empty, extra ones dropped), empty appended cells
-// and the reason in the error field, with the record's own text after the
-// reason when its fields could not be kept as they stood.
+// cells; a marked row has exactly the header's fields (its own in order,
+// missing ones empty, extra ones dropped), empty appended cells and the
+// reason in the error field, followed by "; record: " and the record's
+// escaped text when its fields could not be kept as they stood.
 class CsvSink : public RecordSink {
  public:
   // Writes through `write`; `header`: the input's header as it stood, or

@@ -116,7 +116,7 @@ OutputFile::OutputFile(const std::string& path, bool open) : name_(path), path_(
   fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd_ < 0) {
     const std::string reason = system_reason();
-    remove_written();
+    ::rmdir(folder_.c_str());
     throw DataError("cannot write " + path + ": " + reason);
   }
   owned_ = true;
@@ -131,14 +131,9 @@ OutputFile::~OutputFile() {
   if (owned_ && fd_ >= 0) {
     ::close(fd_);
   }
-  remove_written();
-}
-
-void OutputFile::remove_written() noexcept {
   if (replaces_whole()) {
     ::unlink(path_.c_str());
     ::rmdir(folder_.c_str());
-    folder_.clear();
   }
 }
 
@@ -149,25 +144,27 @@ void OutputFile::write(std::string_view bytes) {
 }
 
 void OutputFile::close_file() {
-  if (owned_ && fd_ >= 0) {
-    const int closed = ::close(fd_);
-    fd_ = -1;
-    if (closed != 0) {
-      throw DataError("cannot write " + name_ + ": " + system_reason());
-    }
+  const int closed = owned_ && fd_ >= 0 ? ::close(fd_) : 0;
+  fd_ = -1;
+  if (closed != 0) {
+    throw DataError("cannot write " + name_ + ": " + system_reason());
   }
+}
+
+bool OutputFile::rename_to(const std::string& to) {
+  if (std::rename(path_.c_str(), to.c_str()) != 0) {
+    return false;
+  }
+  ::rmdir(folder_.c_str());
+  folder_.clear();
+  return true;
 }
 
 void OutputFile::commit() {
   close_file();
-  if (!replaces_whole()) {
-    return;
-  }
-  if (std::rename(path_.c_str(), target_.c_str()) != 0) {
+  if (replaces_whole() && !rename_to(target_)) {
     throw DataError("cannot replace " + name_ + ": " + system_reason());
   }
-  ::rmdir(folder_.c_str());
-  folder_.clear();
 }
 
 std::string OutputFile::keep_partial() {
@@ -176,13 +173,11 @@ std::string OutputFile::keep_partial() {
     return name_;
   }
   std::string kept = target_ + ".partial-" + std::string(random_part);
-  const int placeholder = ::mkstemp(kept.data());
-  if (placeholder < 0 || std::rename(path_.c_str(), kept.c_str()) != 0) {
+  const int placeholder = ::mkstemp(kept.data());  // the name taken, never replacing a file
+  if (placeholder < 0 || !rename_to(kept)) {
     throw DataError("cannot keep the rows in " + kept + ": " + system_reason());
   }
   ::close(placeholder);
-  ::rmdir(folder_.c_str());
-  folder_.clear();
   return kept;
 }
 
@@ -192,29 +187,27 @@ ScratchFile::ScratchFile() : file_(std::tmpfile()) {
   }
 }
 
-ScratchFile::~ScratchFile() { std::fclose(file_); }
-
 void ScratchFile::write(std::string_view bytes) {
-  if (bytes.empty()) {
-    return;
-  }
-  if (::pwrite(::fileno(file_), bytes.data(), bytes.size(), static_cast<off_t>(size_)) !=
+  if (::pwrite(fd(), bytes.data(), bytes.size(), static_cast<off_t>(size_)) !=
       static_cast<ssize_t>(bytes.size())) {
     throw DataError("cannot write a temporary file: " + system_reason());
   }
   size_ += bytes.size();
 }
 
-bool ScratchFile::read_piece(std::uint64_t offset, std::string& piece) const {
-  constexpr std::size_t piece_bytes = std::size_t{64} << 10;
-  piece.resize(piece_bytes);
-  const ssize_t n =
-      ::pread(::fileno(file_), piece.data(), piece.size(), static_cast<off_t>(offset));
-  if (n < 0) {
-    throw DataError("cannot read a temporary file: " + system_reason());
+void ScratchFile::read_back(const std::function<void(std::string_view)>& take) const {
+  std::string piece(std::size_t{64} << 10, '\0');
+  for (off_t offset = 0;;) {
+    const ssize_t n = ::pread(fd(), piece.data(), piece.size(), offset);
+    if (n < 0) {
+      throw DataError("cannot read a temporary file: " + system_reason());
+    }
+    if (n == 0) {
+      return;
+    }
+    take(std::string_view(piece).substr(0, static_cast<std::size_t>(n)));
+    offset += n;
   }
-  piece.resize(static_cast<std::size_t>(n));
-  return n > 0;
 }
 
 }  // namespace nerido::batch

@@ -1,11 +1,11 @@
-// The files of a run: an input read through its descriptor; the one atomic
-// output file, written whole or not at all, for CSV and pictures alike; and
-// a scratch file for what a run collects beside its output.
+// The files of a run: its input, the one atomic output file (for CSV and
+// pictures alike) and a scratch file.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,14 +24,13 @@ class InputFile {
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
 
-  // Reads up to `size` bytes; 0 at the end of the input, or when `stop` is
-  // set (checked before each read, and when a signal interrupts one).
-  // Throws DataError naming the file when the input cannot be read.
+  // Reads up to `size` bytes; 0 at the end, or once `stop` is set (checked
+  // before each read and when a signal interrupts one). Throws DataError.
   std::size_t read(char* buffer, std::size_t size, const std::atomic<bool>* stop);
-  // True when nothing can be read right now without waiting (a pipe, a
-  // terminal or a socket with no byte pending); never for a regular file.
+  // True when a read would wait (a pipe, terminal or socket with nothing
+  // pending); never for a regular file.
   [[nodiscard]] bool would_wait() const noexcept;
-  // The file's name in messages: its path, or "<stdin>".
+  // Its path, or "<stdin>".
   [[nodiscard]] const std::string& name() const noexcept { return name_; }
   // Its size (bytes) when it is a regular file.
   [[nodiscard]] std::optional<std::uint64_t> size() const noexcept { return size_; }
@@ -43,18 +42,18 @@ class InputFile {
   std::optional<std::uint64_t> size_;
 };
 
-// An output written whole or not at all. A regular file (or a path not there
-// yet) is written as a file of its own in a private folder created beside it
-// (DIR/.FILE.XXXXXX/FILE, never following a link there) and renamed over
-// FILE by commit(); a link to a regular file keeps naming it, and a replaced
-// file keeps its permissions. Standard output ("-") and whatever else is not
-// a regular file (/dev/null, a named pipe) are written in place, streamed.
-// Destroyed uncommitted, it removes what it wrote.
+// An output written whole or not at all: a regular file (or a new path) is
+// written in a private folder created beside it (DIR/.FILE.XXXXXX/FILE,
+// never following a link there) and renamed over FILE by commit(); a link
+// to a regular file keeps naming it, and a replaced file keeps its
+// permissions. Standard output ("-") and what is not a regular file
+// (/dev/null, a named pipe) are written in place. Destroyed uncommitted, it
+// removes what it wrote.
 class OutputFile {
  public:
-  // `open`: false when another program writes the file through path() (a
-  // picture drawn by gnuplot). Throws DataError naming the file when it
-  // cannot be made, is read-only, or is a dangling link.
+  // `open`: false when another program writes path() (gnuplot). Throws
+  // DataError naming the file when it cannot be made, is read-only, or is a
+  // dangling link.
   explicit OutputFile(const std::string& path, bool open = true);
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
@@ -64,20 +63,20 @@ class OutputFile {
   void write(std::string_view bytes);
   // Renames the file written over FILE; nothing for a streamed output.
   void commit();
-  // Keeps what was written in FILE.partial-XXXXXX (created anew, never
-  // replacing a file) and answers that name.
+  // Keeps what was written in a new FILE.partial-XXXXXX; answers its name.
   std::string keep_partial();
 
   // True when written beside FILE and renamed at the end.
   [[nodiscard]] bool replaces_whole() const noexcept { return !folder_.empty(); }
-  // Where the bytes go: the private file, or FILE itself when streamed.
+  // Where the bytes go: the private file, or FILE itself.
   [[nodiscard]] const std::string& path() const noexcept { return path_; }
-  // The output's name in messages: its path, or "standard output".
+  // Its path, or "standard output".
   [[nodiscard]] const std::string& name() const noexcept { return name_; }
 
  private:
   void close_file();
-  void remove_written() noexcept;
+  // Renames the file written to `to`; false (errno set) when it cannot.
+  bool rename_to(const std::string& to);
 
   int fd_ = -1;
   bool owned_ = false;
@@ -88,31 +87,25 @@ class OutputFile {
 };
 
 // An unnamed temporary file for what a run collects beside its output (a
-// picture's data), so that memory stays the same whatever the input size.
+// picture's data, gnuplot's messages), so that memory stays the same
+// whatever the input size.
 class ScratchFile {
  public:
   // Throws DataError when no temporary file can be made.
   ScratchFile();
-  ~ScratchFile();
+  ~ScratchFile() { (void)std::fclose(file_); }
   ScratchFile(const ScratchFile&) = delete;
   ScratchFile& operator=(const ScratchFile&) = delete;
 
   // Throws DataError when the bytes cannot be written.
   void write(std::string_view bytes);
+  // Bytes given to write().
   [[nodiscard]] std::uint64_t size() const noexcept { return size_; }
-  // Hands every byte written so far to `take`, in pieces, in order.
-  template <typename Take>
-  void read_back(Take&& take) const {
-    std::string piece;
-    for (std::uint64_t offset = 0; read_piece(offset, piece);) {
-      offset += piece.size();
-      take(std::string_view(piece));
-    }
-  }
+  [[nodiscard]] int fd() const noexcept { return ::fileno(file_); }
+  // Hands every byte of the file to `take`, in pieces, in order.
+  void read_back(const std::function<void(std::string_view)>& take) const;
 
  private:
-  bool read_piece(std::uint64_t offset, std::string& piece) const;
-
   std::FILE* file_ = nullptr;
   std::uint64_t size_ = 0;
 };

@@ -1,20 +1,8 @@
 // Records of named fields, moved in blocks: what the row loop reads from a
 // RecordSource and writes to a RecordSink. CSV is one implementation of
-// each (io/csv.hpp); other file formats plug in the same way.
-//
-// A source must provide: the field names of its records (its schema), read
-// once before the first block; blocks of consecutive records, each record
-// with its fields as text (a columnar source writes each number as the
-// shortest text that reads back to the same float, see append_number, and
-// a missing value as an empty field); the place of a record for messages.
-// It runs on one thread, the caller's.
-//
-// A sink must provide: begin(), given the input's schema and the names of
-// the appended fields, before any block; write(), given each block in input
-// order with the appended cells of its rows (text as the number formatter
-// writes it; empty for a missing value) or the reason a row is bad; and
-// finish() after the last block. It runs on one thread of its own, and must
-// write what it is given before write() returns (a live feed waits on it).
+// each (io/csv.hpp); other file formats plug in the same way. A source runs
+// on the caller's thread; a sink on a thread of its own, and it writes what
+// it is given before write() returns (a live feed waits on it).
 #pragma once
 
 #include <cstdint>
@@ -42,7 +30,7 @@ struct RecordSpan {
   std::uint32_t first_field = 0;  // its fields in RecordBlock::fields
   std::uint32_t field_count = 0;
   std::uint32_t problem_field = 0;  // when malformed: the field at fault (1 = first)
-  std::string_view problem;         // why it is malformed; empty when not
+  std::string_view problem{};       // why it is malformed; empty when not
   // Filled by the row loop: the end of its appended cells in `cells`, and
   // where the reason it is bad lies in `reasons` (empty when it is good).
   std::uint32_t cells_end = 0;
@@ -86,10 +74,11 @@ struct RecordBlock {
 class RecordSource {
  public:
   virtual ~RecordSource() = default;
-  // The names of the records' fields.
+  // The names of the records' fields, known before the first block.
   [[nodiscard]] virtual std::span<const std::string> schema() const noexcept = 0;
-  // Fills an empty block with the next records; false when there are none.
-  // Throws DataError naming the file when the input cannot be read.
+  // Fills an empty block with the next records, each field as text (a
+  // number as append_number writes it, a missing value empty); false when
+  // there are none. Throws DataError naming the file when it cannot read.
   virtual bool read(RecordBlock& block) = 0;
   // The input's name in messages.
   [[nodiscard]] virtual const std::string& name() const noexcept = 0;
@@ -102,12 +91,15 @@ class RecordSource {
 class RecordSink {
  public:
   virtual ~RecordSink() = default;
-  // `error_column`: bad rows are written, with their reason in a last field
-  // named "error". Throws UsageError/DataError when the output cannot take them.
+  // Before any block. `error_column`: bad rows are written, with their
+  // reason in a last field named "error". Throws DataError when the output
+  // cannot take them.
   virtual void begin(std::span<const std::string> input, std::span<const std::string> appended,
                      bool error_column) = 0;
-  // Writes rows [0, block.rows). Throws DataError when they cannot be written.
+  // Writes rows [0, block.rows), in input order. Throws DataError when they
+  // cannot be written.
   virtual void write(const RecordBlock& block) = 0;
+  // After the last block.
   virtual void finish() = 0;
 };
 

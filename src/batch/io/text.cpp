@@ -5,48 +5,13 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <system_error>
 
 namespace nerido::batch {
 namespace {
-
-bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
-
-// Whether a number too large or too small for a double is large: the
-// decimal exponent of its first significant digit decides.
-bool overflows(std::string_view text) noexcept {
-  long long point = 0;  // digits before the decimal point, less leading zeros
-  bool significant = false;
-  bool after_point = false;
-  std::size_t i = text.front() == '-' ? 1 : 0;
-  for (; i < text.size() && (is_digit(text[i]) || text[i] == '.'); ++i) {
-    if (text[i] == '.') {
-      after_point = true;
-    } else if (!significant && text[i] == '0') {
-      point -= after_point ? 1 : 0;
-    } else {
-      significant = true;
-      point += after_point ? 0 : 1;
-    }
-  }
-  if (!significant) {
-    return false;
-  }
-  long long exponent = 0;
-  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-    ++i;
-    const bool minus = i < text.size() && text[i] == '-';
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
-      ++i;
-    }
-    for (; i < text.size() && is_digit(text[i]) && exponent < 1'000'000'000; ++i) {
-      exponent = exponent * 10 + (text[i] - '0');
-    }
-    exponent = minus ? -exponent : exponent;
-  }
-  return point + exponent > 0;
-}
 
 // Length of the UTF-8 sequence at the start of `text` that encodes a
 // printable character; 0 when it is not one.
@@ -93,7 +58,11 @@ NumberRead read_number(std::string_view text, float& value) noexcept {
     return NumberRead::not_a_number;
   }
   if (error == std::errc::result_out_of_range) {
-    const float magnitude = overflows(text) ? std::numeric_limits<float>::infinity() : 0.0f;
+    // Beyond the float range: strtod (on a copy, for its terminating NUL)
+    // tells a too large number from a too small one, even beyond the double
+    // range.
+    const double wide = std::strtod(std::string(text).c_str(), nullptr);
+    const float magnitude = std::fabs(wide) > 1.0 ? std::numeric_limits<float>::infinity() : 0.0f;
     value = text.front() == '-' ? -magnitude : magnitude;
     return NumberRead::ok;
   }
@@ -118,6 +87,10 @@ std::string number_text(float value) {
   std::string text;
   append_number(text, value);
   return text;
+}
+
+std::string count_of(std::uint64_t n, std::string_view thing) {
+  return std::to_string(n) + " " + std::string(thing) + (n == 1 ? "" : "s");
 }
 
 std::string_view trim_blanks(std::string_view text) noexcept {

@@ -2,6 +2,7 @@
 // one-line messages, and the one loop that writes a whole buffer.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -31,6 +32,9 @@ inline constexpr int max_decimals = 12;
 // Appends `value` as text in `format`: the one number formatter.
 void append_number(std::string& out, float value, NumberFormat format = {});
 [[nodiscard]] std::string number_text(float value);
+
+// "1 row", "2 rows": `n` and `thing`, plural but for 1.
+[[nodiscard]] std::string count_of(std::uint64_t n, std::string_view thing);
 
 // `text` without the blanks (spaces, tabs) around it.
 [[nodiscard]] std::string_view trim_blanks(std::string_view text) noexcept;
