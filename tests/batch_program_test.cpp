@@ -705,7 +705,9 @@ TEST(ProcessEnds, LongRecordsOnManyThreadsInBoundedMemory) {
   }
   const Outcome run = run_batch(dir, {"forward", "long.csv", "-o", "out.csv", "--threads", "256"});
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_LT(run.max_rss_kib, 100 * 1024);
+  if (peak_memory_meaningful) {
+    EXPECT_LT(run.max_rss_kib, 100 * 1024);
+  }
 }
 
 TEST(ProcessEnds, OverlongRecordStopsWithoutHoldingIt) {
@@ -724,7 +726,9 @@ TEST(ProcessEnds, OverlongRecordStopsWithoutHoldingIt) {
   // Regression: a stray opening quote was reported as a record too long.
   EXPECT_EQ(run.err, "big.csv:3: field 1: a quote is never closed within 1048576 bytes\n");
   EXPECT_EQ(run.out, header + tb_header + ",error\n" + row_10_5 + tb_10_5 + ",\n");
-  EXPECT_LT(run.max_rss_kib, 40 * 1024) << "memory does not grow with the record";
+  if (peak_memory_meaningful) {
+    EXPECT_LT(run.max_rss_kib, 40 * 1024) << "memory does not grow with the record";
+  }
 }
 
 // ---------------------------------------------------------------------------
