@@ -268,7 +268,7 @@ TEST_F(FlightFile, OutputCopiesTheInputAndDescribesWhatWasComputed) {
          {0, 1}},
     };
     nerido::flightfile::NetcdfOutput output(
-        out, {.name = "time", .length = 5, .unlimited = false, .input_id = sst.dimensions[0]},
+        out, out, {.name = "time", .length = 5, .unlimited = false, .input_id = sst.dimensions[0]},
         computed, &input, "2026-12-09T00:00:00Z nerido-batch 0.3.0 forward in.nc -o out.nc");
     output.copy_records(0, 3);
     output.copy_records(3, 2);

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <csignal>
+#include <ctime>
 #include <limits>
 #include <new>
 #include <thread>
@@ -15,6 +16,9 @@
 #include "batch/cmd/commands.hpp"
 #include "batch/errors.hpp"
 #include "batch/io/csv.hpp"
+#if NERIDO_HAVE_NETCDF
+#include "batch/io/netcdf.hpp"
+#endif
 
 namespace nerido::batch {
 namespace {
@@ -32,6 +36,9 @@ constexpr std::string_view program_footer =
     "  nerido-batch sweep --sst 28 --altitude 3000 --air 15 --wind 0:40:2 --rain 0,5,20 \\\n"
     "      --plot sweep.png\n"
     "  nerido-batch forward scenes.csv | nerido-batch retrieve --noise 0.5 -o retrieved.csv\n";
+
+// The command line as typed, for the history of a NetCDF output.
+std::string invocation;  // NOLINT(cert-err58-cpp): set once, before any thread starts
 
 std::atomic<bool> stop_flag{false};
 volatile std::sig_atomic_t stop_signal_number = 0;
@@ -178,9 +185,17 @@ int run_conversion(RecordSource& source, const std::string& header,
                    std::optional<std::uint64_t> total, const RowConversion& conversion,
                    OnError on_error, const OutputOptions& options,
                    const std::atomic<bool>& stop_requested, ScratchFile* side,
-                   const std::function<int(const std::string&)>& after_output) {
-  OutputFile output(options.output);
-  CsvSink sink([&](std::string_view bytes) { output.write(bytes); }, header);
+                   const std::function<int(const std::string&)>& after_output,
+                   const SinkByPath& make_sink) {
+  OutputFile output(options.output, !make_sink);
+  std::unique_ptr<RecordSink> file_sink;
+  if (make_sink) {
+    file_sink = make_sink(output.path(), output.name(), source);
+  } else {
+    file_sink =
+        std::make_unique<CsvSink>([&](std::string_view bytes) { output.write(bytes); }, header);
+  }
+  RecordSink& sink = *file_sink;
   ProgressLine progress(options, total);
   std::uint64_t rows = 0;
   const auto written = [&](const RecordBlock& block) {
@@ -211,17 +226,112 @@ int run_conversion(RecordSource& source, const std::string& header,
   return status;
 }
 
-int run_csv(const RowConversion& conversion, const RowsOptions& options,
-            const std::atomic<bool>& stop_requested, ScratchFile* side,
-            const std::function<int(const std::string&)>& after_output) {
+namespace {
+
+// True when `path` is read or written as NetCDF: --input-format or
+// --output-format (`format`), else a name ending in .nc. Throws UsageError
+// for NetCDF on a standard stream or in a build without it.
+bool netcdf_file(const std::string& format, const std::string& path, std::string_view option) {
+  const bool netcdf = format == "netcdf" || (format.empty() && path.ends_with(".nc"));
+  if (netcdf && path == standard_stream) {
+    throw UsageError(std::string(option) +
+                     " netcdf: standard input and output are CSV; name a file");
+  }
+#if !NERIDO_HAVE_NETCDF
+  if (netcdf) {
+    throw UsageError(path +
+                     ": this nerido-batch reads and writes CSV only (built without "
+                     "netCDF-C and UDUNITS-2: Debian packages libnetcdf-dev, libudunits2-dev)");
+  }
+#endif
+  return netcdf;
+}
+
+// "<ISO 8601 UTC time>Z nerido-batch <version> <arguments>": a line of the
+// CF history attribute.
+[[maybe_unused]] std::string history_line() {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  std::array<char, 32> stamp{};
+  const std::size_t size = std::strftime(stamp.data(), stamp.size(), "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return std::string(stamp.data(), size) + " nerido-batch " + std::string(version.text) +
+         invocation;
+}
+
+// Reads --map FIELD=NAME into `map`. FIELD must be one of `known` or
+// all_channels_field. Throws UsageError naming the option.
+FieldMap read_maps(const std::vector<std::string>& texts, std::span<const std::string> known) {
+  FieldMap map;
+  for (const std::string& text : texts) {
+    const auto equals = text.find('=');
+    const std::string field = text.substr(0, equals);
+    if (equals == std::string::npos || equals + 1 == text.size() || equals == 0) {
+      throw UsageError("--map " + text + ": give FIELD=NAME");
+    }
+    if (field != all_channels_field &&
+        std::find(known.begin(), known.end(), field) == known.end()) {
+      std::string fields;
+      for (const auto& k : known) {
+        fields += k + ", ";
+      }
+      throw UsageError("--map " + text + ": unknown field '" + field + "' (fields: " + fields +
+                       std::string(all_channels_field) + ")");
+    }
+    map[field] = text.substr(equals + 1);
+  }
+  return map;
+}
+
+}  // namespace
+
+int run_file(const RowConversion& conversion, const RowsOptions& options,
+             const std::atomic<bool>& stop_requested, ScratchFile* side,
+             const std::function<int(const std::string&)>& after_output) {
+  const FieldMap map = read_maps(options.maps, conversion.inputs);
+  const OnError on_error = options.on_error == "mark" ? OnError::mark : OnError::stop;
+  const bool netcdf_in = netcdf_file(options.input_format, options.input, "--input-format");
+  const bool netcdf_out = netcdf_file(options.output_format, options.out.output, "--output-format");
+#if NERIDO_HAVE_NETCDF
+  std::optional<NetcdfSource> netcdf;
+  if (netcdf_in) {
+    netcdf.emplace(NetcdfSource::open(options.input), conversion.inputs, map,
+                   [](const std::string& note) { report(note); });
+  }
+  SinkByPath netcdf_sink;
+  if (netcdf_out) {
+    const NetcdfSource* copy_from = netcdf ? &*netcdf : nullptr;
+    netcdf_sink = [copy_from](const std::string& path, const std::string& name,
+                              const RecordSource& source) -> std::unique_ptr<RecordSink> {
+      return std::make_unique<NetcdfSink>(path, name, source, copy_from, history_line());
+    };
+  }
+  if (netcdf) {
+    return run_conversion(*netcdf, "", netcdf->records().length, conversion, on_error, options.out,
+                          stop_requested, side, after_output, netcdf_sink);
+  }
+#else
+  (void)netcdf_in;
+  (void)netcdf_out;
+  const SinkByPath netcdf_sink;
+#endif
   InputFile input(options.input);
   CsvSource source(
       input.name(),
       [&](char* buffer, std::size_t size) { return input.read(buffer, size, &stop_requested); },
       [&] { return input.would_wait(); }, &stop_requested);
-  return run_conversion(source, source.header_text(), input.size(), conversion,
-                        options.on_error == "mark" ? OnError::mark : OnError::stop, options.out,
-                        stop_requested, side, after_output);
+  for (const auto& [field, column] : map) {
+    if (field == all_channels_field) {
+      throw UsageError("--map " + field + "=" + column +
+                       ": a CSV file has no two-dimensional variable; map tb_4.74 ... instead");
+    }
+    if (!source.rename(column, field)) {
+      throw DataError(input.name() + ": no column '" + column + "' (--map " + field + "=" + column +
+                      ")");
+    }
+  }
+  return run_conversion(source, source.header_text(), input.size(), conversion, on_error,
+                        options.out, stop_requested, side, after_output, netcdf_sink);
 }
 
 void add_output_options(CLI::App& command, OutputOptions& options) {
@@ -245,6 +355,22 @@ void add_rows_options(CLI::App& command, RowsOptions& options) {
   command.add_option("--on-error", options.on_error, "What a bad row does: stop or mark")
       ->check(CLI::IsMember({"stop", "mark"}))
       ->option_text("stop|mark");
+  command
+      .add_option("--input-format", options.input_format,
+                  "Read the input as csv or netcdf (default: netcdf for a name ending in .nc)")
+      ->check(CLI::IsMember({"csv", "netcdf"}))
+      ->option_text("csv|netcdf");
+  command
+      .add_option("--output-format", options.output_format,
+                  "Write the output as csv or netcdf (default: netcdf for -o ending in .nc)")
+      ->check(CLI::IsMember({"csv", "netcdf"}))
+      ->option_text("csv|netcdf");
+  command
+      .add_option("--map", options.maps,
+                  "Read FIELD from the column or variable NAME (repeatable); FIELD tb: one "
+                  "(record, channel) NetCDF variable of the six Tb")
+      ->option_text("FIELD=NAME")
+      ->take_all();
   add_output_options(command, options.out);
 }
 
@@ -289,6 +415,9 @@ int run_command_line(int argc, const char* const* argv) {
     }
   }
 
+  for (int i = 1; i < argc; ++i) {
+    invocation.append(" ").append(argv[i]);
+  }
   const std::atomic<bool>& stop_requested = install_signal_handlers();
   try {
     for (const Command& c : commands) {

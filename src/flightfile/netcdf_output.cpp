@@ -27,10 +27,11 @@ void put_text(int id, int variable, const char* name, std::string_view value) {
 
 }  // namespace
 
-NetcdfOutput::NetcdfOutput(const std::string& path, const RecordDimension& records,
+NetcdfOutput::NetcdfOutput(const std::string& path, const std::string& name,
+                           const RecordDimension& records,
                            std::span<const ComputedVariable> computed, const NetcdfInput* copy_from,
                            const std::string& history)
-    : path_(path), input_(copy_from) {
+    : name_(name), input_(copy_from) {
   check(nc_create(path.c_str(), NC_NETCDF4 | NC_CLASSIC_MODEL | NC_NOCLOBBER, &id_),
         "cannot create it");
   check(nc_def_dim(id_, records.name.c_str(), records.unlimited ? NC_UNLIMITED : records.length,
@@ -58,7 +59,7 @@ NetcdfOutput::~NetcdfOutput() {
 
 void NetcdfOutput::check(int status, std::string_view doing) const {
   if (status != NC_NOERR) {
-    throw FileError(path_ + ": " + std::string(doing) + " (" + nc_strerror(status) + ")");
+    throw FileError(name_ + ": " + std::string(doing) + " (" + nc_strerror(status) + ")");
   }
 }
 
@@ -202,7 +203,7 @@ void NetcdfOutput::define_computed(std::span<const ComputedVariable> computed, s
   for (const auto& c : computed) {
     int existing = -1;
     if (nc_inq_varid(id_, c.name.c_str(), &existing) == NC_NOERR) {
-      throw FileError(path_ + ": the input has a variable '" + c.name + "' already");
+      throw FileError(name_ + ": the input has a variable '" + c.name + "' already");
     }
     const bool with_channel = c.shape == ComputedVariable::Shape::record_channel;
     const int dims[] = {record_, channel_};

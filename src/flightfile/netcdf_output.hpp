@@ -49,7 +49,9 @@ class NetcdfOutput {
   // their coordinates and global attributes are copied, or nullptr.
   // `history`: the line appended to the history attribute. Throws
   // FileError naming the file when it cannot be written.
-  NetcdfOutput(const std::string& path, const RecordDimension& records,
+  // `name`: the file's name in messages (the file the user named, where
+  // `path` is a private one renamed over it at the end).
+  NetcdfOutput(const std::string& path, const std::string& name, const RecordDimension& records,
                std::span<const ComputedVariable> computed, const NetcdfInput* copy_from,
                const std::string& history);
   ~NetcdfOutput();
@@ -86,7 +88,7 @@ class NetcdfOutput {
   void define_computed(std::span<const ComputedVariable> computed, std::size_t chunk);
 
   int id_ = -1;
-  std::string path_;
+  std::string name_;
   const NetcdfInput* input_ = nullptr;
   int record_ = -1;
   int channel_ = -1;

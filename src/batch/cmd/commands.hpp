@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,10 +43,18 @@ struct OutputOptions {
   bool quiet = false;       // no progress line, no note of skipped blank lines
 };
 
-// A CSV file through a row conversion (forward, retrieve).
+// --map FIELD=NAME: the CSV column or NetCDF variable a field comes from.
+using FieldMap = std::map<std::string, std::string, std::less<>>;
+// The field of one two-dimensional (record, channel) NetCDF variable of six Tb.
+inline constexpr std::string_view all_channels_field = "tb";
+
+// A file through a row conversion (forward, retrieve).
 struct RowsOptions {
   std::string input{"-"};  // FILE, or "-" for standard input
   std::string on_error{"stop"};
+  std::string input_format;       // csv or netcdf; empty: by the input's suffix
+  std::string output_format;      // csv or netcdf; empty: by the output's suffix
+  std::vector<std::string> maps;  // --map FIELD=NAME, as given
   OutputOptions out;
 };
 
@@ -61,15 +71,22 @@ void add_rows_options(CLI::App& command, RowsOptions& options);
 // for a status of its own (a picture). An interrupt ends the process by its
 // signal once the rows before it are written; a stop keeps those rows in
 // FILE.partial-XXXXXX. Throws UsageError and DataError.
+// `make_sink`, when given, makes the sink of a file written through its path
+// (NetCDF) instead of a CSV sink.
+using SinkByPath = std::function<std::unique_ptr<RecordSink>(
+    const std::string& path, const std::string& name, const RecordSource& source)>;
 int run_conversion(RecordSource& source, const std::string& header,
                    std::optional<std::uint64_t> total, const RowConversion& conversion,
                    OnError on_error, const OutputOptions& options,
                    const std::atomic<bool>& stop_requested, ScratchFile* side = nullptr,
-                   const std::function<int(const std::string&)>& after_output = {});
-// The same from the CSV file options.input.
-int run_csv(const RowConversion& conversion, const RowsOptions& options,
-            const std::atomic<bool>& stop_requested, ScratchFile* side = nullptr,
-            const std::function<int(const std::string&)>& after_output = {});
+                   const std::function<int(const std::string&)>& after_output = {},
+                   const SinkByPath& make_sink = {});
+// The same from the file options.input (CSV, or NetCDF by its suffix or
+// --input-format), written as CSV or NetCDF (by the output's suffix or
+// --output-format).
+int run_file(const RowConversion& conversion, const RowsOptions& options,
+             const std::atomic<bool>& stop_requested, ScratchFile* side = nullptr,
+             const std::function<int(const std::string&)>& after_output = {});
 
 // Reads the first numbers.size() `values` (the text of the fields `names`)
 // as numbers, an empty one as NaN when `empty_is_nan`; or sets `reason`

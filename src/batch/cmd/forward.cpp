@@ -98,7 +98,7 @@ Command add_forward(CLI::App& app) {
   add_rows_options(*command, *options);
   command->footer(forward_footer());
   return {command, [options](const std::atomic<bool>& stop_requested) {
-            return run_csv(forward_conversion(options->out.format), *options, stop_requested);
+            return run_file(forward_conversion(options->out.format), *options, stop_requested);
           }};
 }
 

@@ -90,7 +90,7 @@ void write_retrieval_commands(const ScriptOutput& out, const RetrieveOptions& op
 int run_retrieve(RetrieveOptions& options, const std::atomic<bool>& stop_requested) {
   const RetrievalOptions retrieval = retrieval_options(options);
   if (options.picture.path.empty()) {
-    return run_csv(retrieve_conversion(retrieval, options.rows.out.format, ""), options.rows,
+    return run_file(retrieve_conversion(retrieval, options.rows.out.format, ""), options.rows,
                    stop_requested);
   }
   check_picture_options(options.picture);
@@ -105,7 +105,7 @@ int run_retrieve(RetrieveOptions& options, const std::atomic<bool>& stop_request
         options.picture, "retrieval", data,
         [&](const ScriptOutput& out) { write_retrieval_commands(out, options); }, output_name);
   };
-  return run_csv(retrieve_conversion(retrieval, options.rows.out.format, options.x_column),
+  return run_file(retrieve_conversion(retrieval, options.rows.out.format, options.x_column),
                  options.rows, stop_requested, &data, draw);
 }
 

@@ -374,4 +374,13 @@ void append_field(std::string& out, std::string_view value) {
   out += '"';
 }
 
+bool CsvSource::rename(std::string_view column, const std::string& field) {
+  const auto found = std::find(names_.begin(), names_.end(), column);
+  if (found == names_.end()) {
+    return false;
+  }
+  *found = field;
+  return true;
+}
+
 }  // namespace nerido::batch

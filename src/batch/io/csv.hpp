@@ -42,6 +42,9 @@ class CsvSource : public RecordSource {
             const std::atomic<bool>* stop = nullptr, std::size_t max_record = max_record_bytes);
 
   [[nodiscard]] std::span<const std::string> schema() const noexcept override { return names_; }
+  // Gives the column named `column` the name `field` (--map); false when
+  // there is no such column.
+  bool rename(std::string_view column, const std::string& field);
   bool read(RecordBlock& block) override;
   [[nodiscard]] const std::string& name() const noexcept override { return name_; }
   [[nodiscard]] std::string where(std::uint64_t line) const override;

@@ -65,23 +65,6 @@ void describe(ComputedVariable& v, const OutputField& output) {
 
 }  // namespace
 
-void add_mapping(FieldMap& map, std::string_view text, std::span<const std::string> known) {
-  const auto equals = text.find('=');
-  const std::string field(text.substr(0, std::min(equals, text.size())));
-  if (equals == std::string_view::npos || equals + 1 == text.size()) {
-    throw UsageError("--map " + std::string(text) + ": give FIELD=NAME");
-  }
-  if (field != all_channels_field && std::find(known.begin(), known.end(), field) == known.end()) {
-    std::string fields;
-    for (const auto& k : known) {
-      fields += k + ", ";
-    }
-    throw UsageError("--map " + std::string(text) + ": unknown field " + in_quotes(field) +
-                     " (fields: " + fields + std::string(all_channels_field) + ")");
-  }
-  map[field] = std::string(text.substr(equals + 1));
-}
-
 struct NetcdfSource::Column {
   flightfile::Variable variable;
   flightfile::ValueRule rule;
@@ -185,10 +168,14 @@ NetcdfSource::NetcdfSource(flightfile::NetcdfInput file, std::span<const std::st
         c.channel = channel_index[*channel];
         c.channels = file_.dimension_length(all_channels->dimensions.at(1));
         bind(c, tb_units, 2);
-      } else if (own) {
+      } else if (own && (channel || scene_field(field))) {
         c.variable = *own;
         const auto scene = scene_field(field);
         bind(c, scene ? field_range(*scene).cf_units : tb_units, 1);
+      } else if (own) {
+        // Not one of nerido's fields (a picture's x): as stored.
+        c.variable = *own;
+        c.raw = true;
       } else {
         throw DataError(file_.name() + ": no variable for " + field + " (name one with --map " +
                         field + "=NAME)");
@@ -313,12 +300,13 @@ struct NetcdfSink::Target {
   std::vector<signed char> flags;
 };
 
-NetcdfSink::NetcdfSink(std::string path, const NetcdfSource* copy_from, std::string history,
-                       std::function<std::string(std::uint64_t)> where)
+NetcdfSink::NetcdfSink(std::string path, std::string name, const RecordSource& source,
+                       const NetcdfSource* copy_from, std::string history)
     : path_(std::move(path)),
+      name_(std::move(name)),
       copy_from_(copy_from),
       history_(std::move(history)),
-      where_(std::move(where)) {}
+      source_(source) {}
 
 NetcdfSink::~NetcdfSink() = default;
 
@@ -388,7 +376,7 @@ void NetcdfSink::begin(std::span<const std::string> input, std::span<const std::
   }
   try {
     output_ = std::make_unique<flightfile::NetcdfOutput>(
-        path_, records, variables_, copy_from_ != nullptr ? &copy_from_->file() : nullptr,
+        path_, name_, records, variables_, copy_from_ != nullptr ? &copy_from_->file() : nullptr,
         history_);
   } catch (const flightfile::FileError& error) {
     throw DataError(error.what());
@@ -410,7 +398,7 @@ void NetcdfSink::write(const RecordBlock& block) {
     cells_start = record.cells_end;
     const bool bad = record.reason_size > 0;
     if (bad) {
-      report_line(where_(record.line) + ": " + std::string(block.reason(record)));
+      report_line(source_.where(record.line) + ": " + std::string(block.reason(record)));
     }
     std::size_t at = cells.empty() ? cells.size() : 1;  // past the leading ','
     for (auto& t : targets_) {

@@ -11,21 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "batch/cmd/commands.hpp"
 #include "batch/io/records.hpp"
 #include "flightfile/netcdf_input.hpp"
 #include "flightfile/netcdf_output.hpp"
 
 namespace nerido::batch {
-
-// --map FIELD=NAME: the variable (or CSV column) a field comes from.
-using FieldMap = std::map<std::string, std::string, std::less<>>;
-
-// The field of one two-dimensional (record, channel) variable of six Tb.
-inline constexpr std::string_view all_channels_field = "tb";
-
-// Reads --map FIELD=NAME into `map`. FIELD must be one of `known` or
-// all_channels_field. Throws UsageError naming the option.
-void add_mapping(FieldMap& map, std::string_view text, std::span<const std::string> known);
 
 class NetcdfSource : public RecordSource {
  public:
@@ -70,8 +61,10 @@ class NetcdfSource : public RecordSource {
 // standard error with the record index.
 class NetcdfSink : public RecordSink {
  public:
-  NetcdfSink(std::string path, const NetcdfSource* copy_from, std::string history,
-             std::function<std::string(std::uint64_t)> where);
+  // Writes the file `path`, named `name` in messages, from the records of
+  // `source` (which names a bad row's place).
+  NetcdfSink(std::string path, std::string name, const RecordSource& source,
+             const NetcdfSource* copy_from, std::string history);
   ~NetcdfSink() override;
   void begin(std::span<const std::string> input, std::span<const std::string> appended,
              bool error_column) override;
@@ -81,9 +74,10 @@ class NetcdfSink : public RecordSink {
  private:
   struct Target;
   std::string path_;
+  std::string name_;
   const NetcdfSource* copy_from_;
   std::string history_;
-  std::function<std::string(std::uint64_t)> where_;
+  const RecordSource& source_;
   std::unique_ptr<flightfile::NetcdfOutput> output_;
   std::vector<Target> targets_;
   std::vector<flightfile::ComputedVariable> variables_;
