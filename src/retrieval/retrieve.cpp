@@ -181,7 +181,11 @@ WeightedJacobian weighted_jacobian(const FitProblem& p, const Point& at, bool wi
   const retrieval::RainPowers rain = retrieval::rain_powers(at.rain_mmh);
   const double wind_step = at.wind_ms < 0.5 * bound_high ? bound_step : -bound_step;
   const double rain_step = at.rain_mmh < 0.5 * bound_high ? bound_step : -bound_step;
-  const retrieval::RainPowers stepped_rain = retrieval::rain_powers(at.rain_mmh + rain_step);
+  // The rain's column is one-sided at a bound, and at 0 where its slope
+  // is infinite; the stepped powers cost two pow calls, so only then.
+  const bool rain_one_sided = rain_at_bound || at.rain_mmh <= 0.0;
+  const retrieval::RainPowers stepped_rain =
+      rain_one_sided ? retrieval::rain_powers(at.rain_mmh + rain_step) : rain;
   const retrieval::WindLaw wind = retrieval::wind_law(at.wind_ms);
   const retrieval::WindLaw stepped_wind = retrieval::wind_law(at.wind_ms + wind_step);
   for (std::size_t k = 0; k < p.count; ++k) {
@@ -191,7 +195,7 @@ WeightedJacobian weighted_jacobian(const FitProblem& p, const Point& at, bool wi
     j(row, 0) = wind_at_bound
                     ? (smooth_brightness(p.scene, c, stepped_wind, rain).tb_k - d.tb_k) / wind_step
                     : d.per_wind;
-    j(row, 1) = rain_at_bound || at.rain_mmh <= 0.0
+    j(row, 1) = rain_one_sided
                     ? (smooth_brightness(p.scene, c, wind, stepped_rain).tb_k - d.tb_k) / rain_step
                     : d.per_log_rain / at.rain_mmh;
     j.row(row) *= p.inverse_noise[k];

@@ -7,6 +7,17 @@ namespace nerido::retrieval {
 
 using namespace radiance::budget;
 
+double log_frequency(std::size_t index) noexcept {
+  static const std::array<double, channel_count> table = [] {
+    std::array<double, channel_count> logs{};
+    for (std::size_t i = 0; i < channel_count; ++i) {
+      logs[i] = dmath::log(wide(channels_ghz[i]));
+    }
+    return logs;
+  }();
+  return table[index];
+}
+
 RainPowers rain_powers(double rain_mmh) noexcept {
   return {rain_mmh, dmath::pow(rain_mmh, rain_factor_power), dmath::pow(rain_mmh, rain_power)};
 }

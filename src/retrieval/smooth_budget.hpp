@@ -36,6 +36,9 @@ struct SceneConstants {
   double upwelling_k;    // T_U (K)
 };
 
+// ln f (f in GHz) of channel `index` (0 to 5), computed once for the process.
+[[nodiscard]] double log_frequency(std::size_t index) noexcept;
+
 // The two powers of the rain rate the budget uses.
 struct RainPowers {
   double rate_mmh;  // R
