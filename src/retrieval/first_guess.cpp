@@ -63,7 +63,7 @@ Lines lines_at_rung(const FitProblem& p, std::size_t rung) noexcept {
   Lines lines{};
   for (std::size_t k = 0; k < p.count; ++k) {
     const std::size_t i = p.channels[k].index;
-    const RainTransmissivity tau{dmath::exp(-r.kappa_per_m[i] * p.scene.rain_height_m),
+    const RainTransmissivity tau{transmissivity(r.kappa_per_m[i], p.scene.rain_height_m),
                                  r.tau_down[i]};
     lines[k] = emissivity_line(p.scene, p.channels[k], tau);
   }

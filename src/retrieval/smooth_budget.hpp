@@ -80,6 +80,10 @@ struct WindIncrement {
           law.slope_per_ms + d * law.correction_slope_per_ms};
 }
 
+// exp(-kappa * path) over a path (m) of attenuation kappa (per metre): exactly
+// 1, without the exp call, when kappa is 0.
+[[nodiscard]] double transmissivity(double kappa_per_m, double path_m) noexcept;
+
 // Transmissivities of the rain layer for a given attenuation.
 struct RainTransmissivity {
   double up;    // tau_R over the rain layer below the aircraft
