@@ -1,5 +1,5 @@
-// Weighted least-squares retrieval of wind and rain with Eigen's
-// Levenberg-Marquardt (the MINPACK port) from every start of the first
+// Weighted least-squares retrieval of wind and rain with MINPACK's
+// Levenberg-Marquardt (retrieval/levenberg_marquardt.hpp) from every start of the first
 // guess, the bounds handled by an active set:
 // - the wind is fitted as it is: the model's wind law continues below 0 and
 //   above 150 m/s, and a fit that ends outside is repeated with the wind held
@@ -167,12 +167,14 @@ Fit run_fit(const FitProblem& p, const Setup& s, int iteration_limit,
   return fit;
 }
 
+// A row per channel used (at most six, on the stack), a column each for
+// wind and rain.
+using WeightedJacobian =
+    Eigen::Matrix<double, Eigen::Dynamic, 2, Eigen::ColMajor, retrieval::max_channels, 2>;
+
 // The smooth twin's derivatives of every channel in wind and rain, with a
 // one-sided difference over bound_step into the domain for a variable at a
 // bound.
-// At most six rows, on the stack.
-using WeightedJacobian =
-    Eigen::Matrix<double, Eigen::Dynamic, 2, Eigen::ColMajor, retrieval::max_channels, 2>;
 
 WeightedJacobian weighted_jacobian(const FitProblem& p, const Point& at, bool wind_at_bound,
                                    bool rain_at_bound) noexcept {
