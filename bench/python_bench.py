@@ -13,6 +13,10 @@ a shared machine; the ratios are of the medians over the rounds.
              bench/model_bench six_channel_computation
   retrieval  retrievals/s of nerido.retrieve against the C++ retrieval
              benchmark (when the build has one)
+  threads    nerido.brightness_temperatures on --size random scenes and
+             nerido.retrieve on --retrieval-size typical observations with
+             threads=2 against threads=1, alternating (the load from
+             os.getloadavg before and after)
   dask Tb    scenes/s of the storm example's six Tb fields on a LocalCluster
              of 2 workers against 1 (one thread each)
   dask all   the same for the whole example: Tb, noise, retrieval, statistics
@@ -77,28 +81,53 @@ def forward(args):
     print(f"{'':10s} python {rate:12,.0f} scenes/s with one SST for all (emissivities reused)")
 
 
-def retrieval(args):
-    binary = args.build / "bench/retrieval_bench"
-    if not nerido._core.has_retrieval or not binary.exists():
-        print("retrieval  skipped: the package or the build has no retrieval yet")
-        return
-    # The typical scenes of the C++ benchmark: wind 5 to 60 m/s, rain 0 to
-    # 50 mm/h, SST 0 to 30 C, altitude 300 to 8000 m, the air 1 C below the
-    # sea and 6.5 K colder a kilometre, 0.5 K noise on all six channels.
+def typical_observations(size):
+    """The typical scenes of the C++ retrieval benchmark: wind 5 to 60 m/s,
+    rain 0 to 50 mm/h, SST 0 to 30 C, altitude 300 to 8000 m, the air 1 C
+    below the sea and 6.5 K colder a kilometre, 0.5 K noise on all six
+    channels: (tb, (sst, altitude, air))."""
     rng = np.random.default_rng(2)
-    size = args.retrieval_size
     sst = rng.uniform(0, 30, size).astype(np.float32)
     altitude = rng.uniform(300, 8000, size).astype(np.float32)
     air = (sst - 1.0 - 0.0065 * altitude).astype(np.float32)
     tb = nerido.brightness_temperatures(sst, altitude, air, rng.uniform(5, 60, size),
                                         rng.uniform(0, 50, size))
     tb = (tb + rng.normal(0, 0.5, tb.shape)).astype(np.float32)
-    observed = (sst, altitude, air)
+    return tb, (sst, altitude, air)
+
+
+def retrieval(args):
+    binary = args.build / "bench/retrieval_bench"
+    if not nerido._core.has_retrieval or not binary.exists():
+        print("retrieval  skipped: the package or the build has no retrieval yet")
+        return
+    tb, observed = typical_observations(args.retrieval_size)
     python_rates, cpp_rates = [], []
     for _ in range(args.rounds):
         cpp_rates.append(cpp_rate(binary, args.retrieval_benchmark))
         python_rates.append(timed_rate(args.retrieval_size, lambda: nerido.retrieve(tb, *observed)))
     report("retrieval", python_rates, cpp_rates, "retrievals")
+
+
+def threads(args):
+    """threads=2 against threads=1 inside one call, alternating."""
+    import os
+
+    load = os.getloadavg()
+    inputs = scenes(args.size, 1)
+    calls = {"forward": (args.size, lambda t: nerido.brightness_temperatures(**inputs, threads=t))}
+    if nerido._core.has_retrieval:
+        tb, observed = typical_observations(args.retrieval_size)
+        calls["retrieval"] = (args.retrieval_size, lambda t: nerido.retrieve(tb, *observed, threads=t))
+    for name, (count, call) in calls.items():
+        rates = {1: [], 2: []}
+        for _ in range(args.rounds):
+            for t in rates:
+                rates[t].append(timed_rate(count, lambda: call(t)))
+        one, two = statistics.median(rates[1]), statistics.median(rates[2])
+        print(f"{name:10s} threads=2 {two:12,.0f}/s   threads=1 {one:12,.0f}/s   ratio {two / one:.2f}")
+    after = os.getloadavg()
+    print(f"{'':10s} load average before {load[0]:.2f} {load[1]:.2f}, after {after[0]:.2f} {after[1]:.2f}")
 
 
 def dask_workers(args):
@@ -151,11 +180,13 @@ def main():
     parser.add_argument("--retrieval-benchmark", default="retrieval",
                         help="name of the C++ retrieval benchmark in bench/retrieval_bench")
     parser.add_argument("--dask-n", type=int, default=1000, help="storm grid side")
+    sections = {"forward": forward, "retrieval": retrieval, "threads": threads, "dask": dask_workers}
+    parser.add_argument("--only", choices=sections, action="append",
+                        help="run only this part (repeatable; default all)")
     args = parser.parse_args()
     print(f"nerido {nerido.__version__}, medians of {args.rounds} rounds")
-    forward(args)
-    retrieval(args)
-    dask_workers(args)
+    for name in args.only or sections:
+        sections[name](args)
 
 
 if __name__ == "__main__":

@@ -2,7 +2,13 @@
 float32 values (the values the model computes with), numpy broadcasting
 with the fields named in its errors, contiguous copies for the C++ loops."""
 
+import operator
+
 import numpy as np
+
+# The largest thread count the compiled loops take (a C int); more threads
+# than elements are never started anyway.
+_MAX_THREADS = 2**31 - 1
 
 # Array kinds accepted as numbers: signed and unsigned integers, floats.
 # Booleans, complex numbers, strings, dates and Python objects are refused.
@@ -47,3 +53,20 @@ def field_lines(names, indent=8):
     return "\n".join(
         f"{pad}{name:<{width}}{table[name][0]}, {table[name][1]}" for name in names
     )
+
+
+def thread_count(threads):
+    """The `threads=` argument for the compiled loops: None becomes 0 (all
+    cores); an integer 0 or more is kept; a negative one is a ValueError,
+    anything but an integer (booleans included) a TypeError."""
+    if threads is None:
+        return 0
+    if isinstance(threads, (bool, np.bool_)):
+        raise TypeError(f"threads must be an integer or None, not {threads!r}")
+    try:
+        count = operator.index(threads)
+    except TypeError:
+        raise TypeError(f"threads must be an integer or None, not {threads!r}") from None
+    if count < 0:
+        raise ValueError(f"threads must be 0 or more (0 or None: all cores), not {count}")
+    return min(count, _MAX_THREADS)

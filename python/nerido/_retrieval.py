@@ -6,7 +6,7 @@ from typing import NamedTuple
 import numpy as np
 
 from nerido import _core
-from nerido._arrays import as_float32, broadcast_shape, contiguous_copy
+from nerido._arrays import as_float32, broadcast_shape, contiguous_copy, thread_count
 
 _CHANNELS = len(_core.channels_ghz)
 
@@ -68,7 +68,7 @@ def _noise_per_channel(noise_k):
     return [float(value) for value in noise]
 
 
-def retrieve(tb_k, sst_c, altitude_m, air_c, noise_k=0.5):
+def retrieve(tb_k, sst_c, altitude_m, air_c, noise_k=0.5, *, threads=1):
     """Wind speed and rain rate that best explain measured brightness temperatures.
 
     Parameters:
@@ -78,6 +78,12 @@ def retrieve(tb_k, sst_c, altitude_m, air_c, noise_k=0.5):
         altitude_m  radar altitude (m), above 0 and up to 16000
         air_c       flight-level air temperature (degrees Celsius), -70 to 45
         noise_k     1-sigma noise of the channels (K): one number or six
+        threads     threads of the compiled loop, each on a contiguous block
+                    of the observations: 1 (default) retrieves on the calling
+                    thread alone, which leaves the cores to Dask or to a
+                    thread pool of the caller's; None or 0: one per core
+                    (std::thread::hardware_concurrency); negative: ValueError.
+                    The results are the same bits for any count.
 
     sst_c, altitude_m and air_c broadcast against tb_k[..., 0]. Every element
     gets a status (see RetrievalStatus). An element with an SST, altitude or
@@ -85,7 +91,7 @@ def retrieve(tb_k, sst_c, altitude_m, air_c, noise_k=0.5):
     than three channels has status invalid_input and NaN in the other
     fields: no exception. Non-numeric input raises TypeError; a tb_k without
     a last axis of six, shapes that do not broadcast or a noise_k that is
-    not positive and finite raise ValueError.
+    not positive and finite raise ValueError, as does a negative thread count.
     Returns a Retrieval of arrays of the broadcast shape.
     """
     if not _core.has_retrieval:
@@ -94,6 +100,7 @@ def retrieve(tb_k, sst_c, altitude_m, air_c, noise_k=0.5):
     if tb.ndim == 0 or tb.shape[-1] != _CHANNELS:
         raise ValueError(f"tb_k must have shape (..., {_CHANNELS}), not {tb.shape}")
     noise = _noise_per_channel(noise_k)
+    threads = thread_count(threads)
     named = {
         "sst_c": as_float32("sst_c", sst_c),
         "altitude_m": as_float32("altitude_m", altitude_m),
@@ -104,5 +111,5 @@ def retrieve(tb_k, sst_c, altitude_m, air_c, noise_k=0.5):
     )
     flat_tb = contiguous_copy(tb, shape + (_CHANNELS,))
     flat = [contiguous_copy(array, shape) for array in named.values()]
-    fields = _core.retrieval_loop(flat_tb, *flat, noise)
+    fields = _core.retrieval_loop(flat_tb, *flat, noise, threads)
     return Retrieval(*(field.reshape(shape) for field in fields))

@@ -3,7 +3,7 @@
 import numpy as np
 
 from nerido import _core
-from nerido._arrays import as_float32, broadcast_shape, contiguous_copy, field_lines
+from nerido._arrays import as_float32, broadcast_shape, contiguous_copy, field_lines, thread_count
 
 # The channels' frequencies (GHz), in the order of the last axis of every result.
 channels_ghz = np.array(_core.channels_ghz, dtype=np.float32)
@@ -12,7 +12,9 @@ channels_ghz.flags.writeable = False
 _ERROR_MODES = ("raise", "nan")
 
 
-def brightness_temperatures(sst_c, altitude_m, air_c, wind_ms, rain_mmh, *, errors="raise"):
+def brightness_temperatures(
+    sst_c, altitude_m, air_c, wind_ms, rain_mmh, *, errors="raise", threads=1
+):
     """Brightness temperatures (K) of the six channels for every scene.
 
     Parameters (numbers or arrays of any shapes that broadcast together):
@@ -21,6 +23,12 @@ def brightness_temperatures(sst_c, altitude_m, air_c, wind_ms, rain_mmh, *, erro
                     infinity raises ValueError naming the field, the value,
                     the first bad element's index and the range;
                     "nan": such elements get six NaNs, the rest is computed.
+        threads     threads of the compiled loop, each on a contiguous block
+                    of the scenes: 1 (default) computes on the calling thread
+                    alone, which leaves the cores to Dask or to a thread pool
+                    of the caller's; None or 0: one per core
+                    (std::thread::hardware_concurrency); negative: ValueError.
+                    The results are the same bits for any count.
 
     The values are converted to float32 first, and the ranges are checked on
     those float32 values. Returns a float32 array of shape
@@ -33,6 +41,7 @@ def brightness_temperatures(sst_c, altitude_m, air_c, wind_ms, rain_mmh, *, erro
     """
     if errors not in _ERROR_MODES:
         raise ValueError(f"errors must be one of {_ERROR_MODES}, not {errors!r}")
+    threads = thread_count(threads)
     named = {
         "sst_c": as_float32("sst_c", sst_c),
         "altitude_m": as_float32("altitude_m", altitude_m),
@@ -43,7 +52,7 @@ def brightness_temperatures(sst_c, altitude_m, air_c, wind_ms, rain_mmh, *, erro
     shape = broadcast_shape([(name, array.shape) for name, array in named.items()])
     flat = [contiguous_copy(array, shape) for array in named.values()]
     out = np.empty(shape + (len(channels_ghz),), dtype=np.float32)
-    first_bad = _core.scene_loop(*flat, out, errors == "raise")
+    first_bad = _core.scene_loop(*flat, out, errors == "raise", threads)
     if first_bad >= 0:
         raise ValueError(_scene_error_text(flat, first_bad, shape))
     return out

@@ -2,7 +2,9 @@
 // loop over contiguous float32 arrays that the Python layer has already
 // broadcast, validated for type and copied; the loop runs with the
 // interpreter lock released and touches nothing but its own arguments, so
-// several threads may run it at once.
+// several threads may run it at once. A loop may also split itself into
+// contiguous blocks, one per thread of its own: each element's result is
+// computed exactly as in one block, so the thread count changes no bit.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -15,6 +17,8 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -42,12 +46,53 @@ std::size_t checked_size(const Floats& array, std::size_t expected, const char* 
   return size;
 }
 
+// The threads a loop of n elements runs on: `threads` (0: one per core as
+// std::thread::hardware_concurrency counts them), at most n, at least 1.
+std::size_t thread_count(int threads, std::size_t n) {
+  if (threads < 0) {
+    throw py::value_error("nerido._core: threads must be 0 or more, not " +
+                          std::to_string(threads));
+  }
+  std::size_t count =
+      threads == 0 ? std::thread::hardware_concurrency() : static_cast<std::size_t>(threads);
+  return std::max<std::size_t>(1, std::min(count, n));
+}
+
+// Runs block(b, begin, end) for b = 0 to blocks - 1: contiguous blocks
+// [begin, end) that cover [0, n) in order, the first on the calling thread,
+// the others on threads of their own; waits for all. A block whose thread
+// cannot be started runs on the calling thread. `block` must not throw.
+template <typename Block>
+void in_blocks(std::size_t n, std::size_t blocks, const Block& block) {
+  const auto begin_of = [&](std::size_t b) { return n / blocks * b + std::min(b, n % blocks); };
+  std::vector<std::thread> workers;
+  std::vector<std::size_t> left_over;
+  workers.reserve(blocks);
+  left_over.reserve(blocks);  // nothing below may throw while threads run
+  for (std::size_t b = 1; b < blocks; ++b) {
+    try {
+      workers.emplace_back(block, b, begin_of(b), begin_of(b + 1));
+    } catch (const std::system_error&) {
+      left_over.push_back(b);
+    }
+  }
+  block(std::size_t{0}, begin_of(0), begin_of(1));
+  for (const std::size_t b : left_over) {
+    block(b, begin_of(b), begin_of(b + 1));
+  }
+  for (std::thread& worker : workers) {
+    worker.join();
+  }
+}
+
 // Six brightness temperatures per scene into `out` (n x 6). An invalid scene
-// either stops the loop (its index is returned) or gets six NaNs. Returns -1
-// when the loop ran to the end.
+// either stops the loop (the index of the first is returned) or gets six
+// NaNs. Returns -1 when no scene stopped it. On `threads` threads (see
+// thread_count), each with its own emissivity cache.
 std::ptrdiff_t scene_loop(const Floats& sst_c, const Floats& altitude_m, const Floats& air_c,
                           const Floats& wind_ms, const Floats& rain_mmh,
-                          py::array_t<float, py::array::c_style> out, bool stop_at_invalid) {
+                          py::array_t<float, py::array::c_style> out, bool stop_at_invalid,
+                          int threads) {
   const auto n = static_cast<std::size_t>(sst_c.size());
   checked_size(altitude_m, n, "altitude_m");
   checked_size(air_c, n, "air_c");
@@ -62,23 +107,30 @@ std::ptrdiff_t scene_loop(const Floats& sst_c, const Floats& altitude_m, const F
   const float* wind = wind_ms.data();
   const float* rain = rain_mmh.data();
   float* tb = out.mutable_data();
+  const std::size_t blocks = thread_count(threads, n);
 
   py::gil_scoped_release unlocked;
-  nerido::EmissivityCache cache;
-  for (std::size_t i = 0; i < n; ++i) {
-    const nerido::Scene scene{sst[i], altitude[i], air[i], wind[i], rain[i]};
-    float* row = tb + i * nerido::channel_count;
-    if (nerido::first_invalid_field(scene)) {
-      if (stop_at_invalid) {
-        return static_cast<std::ptrdiff_t>(i);
+  // The first invalid scene of each block, or n.
+  std::vector<std::size_t> stopped(blocks, n);
+  in_blocks(n, blocks, [&](std::size_t b, std::size_t begin, std::size_t end) {
+    nerido::EmissivityCache cache;
+    for (std::size_t i = begin; i < end; ++i) {
+      const nerido::Scene scene{sst[i], altitude[i], air[i], wind[i], rain[i]};
+      float* row = tb + i * nerido::channel_count;
+      if (nerido::first_invalid_field(scene)) {
+        if (stop_at_invalid) {
+          stopped[b] = i;
+          return;
+        }
+        std::fill(row, row + nerido::channel_count, quiet_nan);
+        continue;
       }
-      std::fill(row, row + nerido::channel_count, quiet_nan);
-      continue;
+      const auto values = nerido::brightness_temperatures(scene, cache.emissivities(scene.sst_c));
+      std::copy(values.begin(), values.end(), row);
     }
-    const auto values = nerido::brightness_temperatures(scene, cache.emissivities(scene.sst_c));
-    std::copy(values.begin(), values.end(), row);
-  }
-  return -1;
+  });
+  const std::size_t first = *std::min_element(stopped.begin(), stopped.end());
+  return first < n ? static_cast<std::ptrdiff_t>(first) : -1;
 }
 
 // The first invalid field of one scene and why: (field name, message), or None.
@@ -95,8 +147,9 @@ inline constexpr std::size_t retrieval_float_count = 6;
 
 // One retrieval per element: tb_k is n x 6 (NaN = missing channel); returns
 // the six float fields of the Retrieval and its status, each an array of n.
+// On `threads` threads (see thread_count).
 py::tuple retrieval_loop(const Floats& tb_k, const Floats& sst_c, const Floats& altitude_m,
-                         const Floats& air_c, const std::array<float, 6>& noise_k) {
+                         const Floats& air_c, const std::array<float, 6>& noise_k, int threads) {
   const auto n = static_cast<std::size_t>(sst_c.size());
   checked_size(altitude_m, n, "altitude_m");
   checked_size(air_c, n, "air_c");
@@ -118,21 +171,24 @@ py::tuple retrieval_loop(const Floats& tb_k, const Floats& sst_c, const Floats& 
   const float* air = air_c.data();
   nerido::RetrievalOptions options;
   options.noise_k = noise_k;
+  const std::size_t blocks = thread_count(threads, n);
   {
     py::gil_scoped_release unlocked;
-    for (std::size_t i = 0; i < n; ++i) {
-      nerido::Observation observation{{}, sst[i], altitude[i], air[i]};
-      std::copy(tb + i * nerido::channel_count, tb + (i + 1) * nerido::channel_count,
-                observation.tb_k.begin());
-      const nerido::Retrieval r = nerido::retrieve(observation, options);
-      const std::array<float, retrieval_float_count> values{
-          r.wind_ms,       r.rain_mmh, r.wind_sigma_ms, r.rain_sigma_mmh, r.wind_rain_correlation,
-          r.residual_rms_k};
-      for (std::size_t k = 0; k < retrieval_float_count; ++k) {
-        field_data[k][i] = values[k];
+    in_blocks(n, blocks, [&](std::size_t, std::size_t begin, std::size_t end) {
+      for (std::size_t i = begin; i < end; ++i) {
+        nerido::Observation observation{{}, sst[i], altitude[i], air[i]};
+        std::copy(tb + i * nerido::channel_count, tb + (i + 1) * nerido::channel_count,
+                  observation.tb_k.begin());
+        const nerido::Retrieval r = nerido::retrieve(observation, options);
+        const std::array<float, retrieval_float_count> values{
+            r.wind_ms,       r.rain_mmh, r.wind_sigma_ms, r.rain_sigma_mmh, r.wind_rain_correlation,
+            r.residual_rms_k};
+        for (std::size_t k = 0; k < retrieval_float_count; ++k) {
+          field_data[k][i] = values[k];
+        }
+        status_data[i] = static_cast<std::int8_t>(r.status);
       }
-      status_data[i] = static_cast<std::int8_t>(r.status);
-    }
+    });
   }
   py::tuple result(retrieval_float_count + 1);
   for (std::size_t k = 0; k < retrieval_float_count; ++k) {
@@ -171,7 +227,8 @@ PYBIND11_MODULE(_core, m) {
 
   m.def("scene_loop", &scene_loop, py::arg("sst_c").noconvert(), py::arg("altitude_m").noconvert(),
         py::arg("air_c").noconvert(), py::arg("wind_ms").noconvert(),
-        py::arg("rain_mmh").noconvert(), py::arg("out").noconvert(), py::arg("stop_at_invalid"));
+        py::arg("rain_mmh").noconvert(), py::arg("out").noconvert(), py::arg("stop_at_invalid"),
+        py::arg("threads"));
   m.def("scene_error", &scene_error);
 
 #if NERIDO_HAVE_RETRIEVAL
@@ -179,7 +236,7 @@ PYBIND11_MODULE(_core, m) {
   m.attr("retrieval_status_names") = retrieval_status_names();
   m.def("retrieval_loop", &retrieval_loop, py::arg("tb_k").noconvert(),
         py::arg("sst_c").noconvert(), py::arg("altitude_m").noconvert(),
-        py::arg("air_c").noconvert(), py::arg("noise_k"));
+        py::arg("air_c").noconvert(), py::arg("noise_k"), py::arg("threads"));
 #else
   m.attr("has_retrieval") = false;
 #endif

@@ -230,3 +230,67 @@ def test_thread_pool_equals_serial():
     np.testing.assert_array_equal(bits(np.concatenate(parts)), bits(serial))
     for result in whole:
         np.testing.assert_array_equal(bits(result), bits(serial))
+
+
+# The loop's own threads: contiguous blocks of the broadcast elements, the
+# same bits for every count. The table covers the element counts around the
+# block edges (fewer elements than threads, a remainder) and bad elements in
+# several blocks.
+THREAD_COUNTS = [1, 2, 3, 0, None]
+
+
+def scene_arguments(n):
+    arguments = [valid(n, field) for field in FIELDS]
+    arguments[0] = np.round(arguments[0])  # runs of equal SST across block edges
+    return arguments
+
+
+@pytest.mark.parametrize("threads", THREAD_COUNTS)
+@pytest.mark.parametrize("n", [1, 2, 7, 1001])
+def test_own_threads_equal_one_thread(threads, n):
+    arguments = scene_arguments(n)
+    arguments[3][::5] = np.nan  # invalid wind in every block, errors="nan"
+    arguments[4][n // 2] = 151.0
+    serial = nerido.brightness_temperatures(*arguments, errors="nan", threads=1)
+    result = nerido.brightness_temperatures(*arguments, errors="nan", threads=threads)
+    assert np.isnan(result[::5]).all()
+    np.testing.assert_array_equal(bits(result), bits(serial))
+
+
+@pytest.mark.parametrize("threads", THREAD_COUNTS)
+def test_own_threads_broadcast(threads):
+    sst = valid((5, 1, 1), "sst_c")
+    wind = valid((1, 4, 1), "wind_ms")
+    rain = valid((3,), "rain_mmh")
+    serial = nerido.brightness_temperatures(sst, 3000, 15, wind, rain)
+    result = nerido.brightness_temperatures(sst, 3000, 15, wind, rain, threads=threads)
+    assert result.shape == (5, 4, 3, 6)
+    np.testing.assert_array_equal(bits(result), bits(serial))
+
+
+@pytest.mark.parametrize("threads", [2, 3, 0])
+def test_own_threads_report_the_first_bad_element(threads):
+    # Bad elements in the last blocks too: the first one is named.
+    wind = valid(3000, "wind_ms")
+    wind[[1700, 2999]] = 200.0
+    wind[1500] = -1.0
+    with pytest.raises(ValueError) as serial:
+        nerido.brightness_temperatures(28, 3000, 15, wind, 5)
+    with pytest.raises(ValueError) as threaded:
+        nerido.brightness_temperatures(28, 3000, 15, wind, 5, threads=threads)
+    assert "index (1500,)" in str(serial.value)
+    assert str(threaded.value) == str(serial.value)
+
+
+@pytest.mark.parametrize(
+    "threads, error, message",
+    [
+        (-1, ValueError, "threads must be 0 or more"),
+        (1.5, TypeError, "threads must be an integer or None"),
+        ("2", TypeError, "threads must be an integer or None"),
+        (True, TypeError, "threads must be an integer or None"),
+    ],
+)
+def test_refused_thread_counts(threads, error, message):
+    with pytest.raises(error, match=message):
+        nerido.brightness_temperatures(**WORKED, threads=threads)

@@ -178,3 +178,27 @@ def test_thread_pool_equals_serial():
         parts = list(pool.map(lambda s: nerido.retrieve(tb[s], sst[s], 3000, 15), chunks))
     for k, field in enumerate(serial):
         assert np.concatenate([part[k] for part in parts]).tobytes() == field.tobytes()
+
+
+@pytest.mark.parametrize("threads", [1, 2, 3, 0, None])
+def test_own_threads_equal_one_thread(threads):
+    # Invalid elements (an SST out of range, too few channels) in several
+    # blocks, tb_k broadcast against a column of SSTs.
+    rng = np.random.default_rng(5)
+    sst = rng.uniform(0, 32, (7, 1))
+    tb = nerido.brightness_temperatures(sst, 3000, 15, rng.uniform(0, 60, (7, 9)), rng.uniform(0, 40, 9))
+    tb = tb + rng.normal(0, 0.5, tb.shape)
+    tb[2, :, :4] = np.nan
+    sst[5, 0] = 60.0
+    serial = nerido.retrieve(tb, sst, 3000, 15, threads=1)
+    result = nerido.retrieve(tb, sst, 3000, 15, threads=threads)
+    assert (serial.status[[2, 5]] == nerido.RetrievalStatus.invalid_input).all()
+    for got, expected in zip(result, serial):
+        assert got.shape == (7, 9)
+        assert got.tobytes() == expected.tobytes()
+
+
+def test_refused_thread_count():
+    tb = np.stack([forward(10.0, 5.0)] * 3)
+    with pytest.raises(ValueError, match="threads must be 0 or more"):
+        nerido.retrieve(tb, **GEOMETRY, threads=-2)

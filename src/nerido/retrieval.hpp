@@ -9,8 +9,8 @@
 // minimised over 0 <= W <= 150 m/s, 0 <= R <= 150 mm/h. Tb_i is the exact
 // model (the bits of brightness_temperatures); its derivatives come from a
 // smooth double-precision twin of the same budget, since the exact model is
-// a staircase at the scale of single precision. The solver is Eigen's
-// Levenberg-Marquardt. It starts from the lowest points of a profile of
+// a staircase at the scale of single precision. The solver is MINPACK's
+// Levenberg-Marquardt on fixed-size arrays, step for step as Eigen's port. It starts from the lowest points of a profile of
 // chi2 over a ladder of rain rates from 0 to 150 (each with its best wind),
 // so it finds the global minimum across the domain, not one next to a start
 // or stuck at a join of the wind law (7 and 37 m/s). The bounds are kept by
@@ -29,8 +29,8 @@
 // Model errors are not included.
 //
 // Threads and memory: retrieve() may run on any number of threads at once
-// (it reads only its arguments); it allocates small working arrays of the
-// solver (dynamically sized Eigen vectors) on each call.
+// (it reads only its arguments); it allocates no memory (a few tables of
+// constants are made once for the process, on the first call).
 #pragma once
 
 #include <array>
@@ -105,7 +105,7 @@ struct Retrieval {
 // invalid input every float of the result is NaN; otherwise wind and rain
 // lie in 0 to 150, never NaN, whatever the status, and the sigmas are
 // positive (infinite only if the channels cannot tell wind from rain).
-// Thread-safe; never throws; allocates a little per call, nothing that grows.
+// Thread-safe; never throws; allocates nothing.
 [[nodiscard]] Retrieval retrieve(const Observation& observation,
                                  const RetrievalOptions& options = {}) noexcept;
 

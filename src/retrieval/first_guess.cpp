@@ -9,9 +9,8 @@ namespace nerido::retrieval {
 namespace {
 
 // Roughly even steps in sqrt(R), where the spectra change about evenly.
-inline constexpr std::array<double, 16> ladder_mmh{0.0,  0.01, 0.3,  1.0,  2.5,  5.0,
-                                                    9.0,  15.0, 23.0, 33.0, 45.0, 60.0,
-                                                    78.0, 100.0, 125.0, 150.0};
+inline constexpr std::array<double, 16> ladder_mmh{
+    0.0, 0.01, 0.3, 1.0, 2.5, 5.0, 9.0, 15.0, 23.0, 33.0, 45.0, 60.0, 78.0, 100.0, 125.0, 150.0};
 inline constexpr std::size_t ladder_size = ladder_mmh.size();
 
 // The search for the best wind stays inside this range (m/s), beyond the
@@ -36,7 +35,7 @@ std::array<Rung, ladder_size> make_rungs() noexcept {
     const RainPowers rain = rain_powers(ladder_mmh[r]);
     for (std::size_t i = 0; i < max_channels; ++i) {
       ChannelConstants c{};
-      c.log_frequency = dmath::log(wide(channels_ghz[i]));
+      c.log_frequency = log_frequency(i);
       rungs[r].kappa_per_m[i] = rain_attenuation(c, rain).kappa_per_m;
       rungs[r].tau_down[i] = rain_transmissivity(no_scene, rungs[r].kappa_per_m[i]).down;
     }
@@ -64,8 +63,8 @@ Lines lines_at_rung(const FitProblem& p, std::size_t rung) noexcept {
   Lines lines{};
   for (std::size_t k = 0; k < p.count; ++k) {
     const std::size_t i = p.channels[k].index;
-    const RainTransmissivity tau{
-        dmath::exp(-r.kappa_per_m[i] * p.scene.rain_height_m), r.tau_down[i]};
+    const RainTransmissivity tau{transmissivity(r.kappa_per_m[i], p.scene.rain_height_m),
+                                 r.tau_down[i]};
     lines[k] = emissivity_line(p.scene, p.channels[k], tau);
   }
   return lines;
@@ -132,8 +131,7 @@ ProfilePoint wind_profile(const FitProblem& p, const Lines& lines, double start_
 
 // Vertex of the parabola through three points whose middle one is the
 // lowest, clamped to the outer two.
-double parabola_vertex(double x0, double y0, double x1, double y1, double x2,
-                       double y2) noexcept {
+double parabola_vertex(double x0, double y0, double x1, double y1, double x2, double y2) noexcept {
   const double left = (x1 - x0) * (y1 - y2);
   const double right = (x1 - x2) * (y1 - y0);
   const double denominator = left - right;
@@ -160,9 +158,9 @@ Start start_at(std::span<const ProfilePoint, ladder_size> profile, std::size_t b
     return {profile[best].wind_ms, ladder_mmh[best], false};
   }
   const auto root = [](double rain) { return dmath::sqrt(rain); };
-  const double s = parabola_vertex(root(ladder_mmh[best - 1]), profile[best - 1].cost,
-                                   root(ladder_mmh[best]), profile[best].cost,
-                                   root(ladder_mmh[best + 1]), profile[best + 1].cost);
+  const double s =
+      parabola_vertex(root(ladder_mmh[best - 1]), profile[best - 1].cost, root(ladder_mmh[best]),
+                      profile[best].cost, root(ladder_mmh[best + 1]), profile[best + 1].cost);
   const double rain = s * s;
   // Wind: linear between the rungs around the vertex.
   const std::size_t low = rain < ladder_mmh[best] ? best - 1 : best;

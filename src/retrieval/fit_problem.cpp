@@ -24,7 +24,7 @@ void fill_constants(FitProblem& p, float sst_c, float altitude_m, float air_c) {
     const float f = channels_ghz[c.index];
     p.exact[k] = radiance::channel_terms(p.air, f, e[c.index]);
     c.frequency_offset_ghz = wide(f) - radiance::budget::reference_ghz;
-    c.log_frequency = dmath::log(wide(f));
+    c.log_frequency = log_frequency(c.index);
     c.emissivity = wide(e[c.index]);
     c.air_transmissivity = wide(p.exact[k].air_transmissivity);
     c.sky_k = p.exact[k].sky_k;

@@ -21,9 +21,9 @@ struct FitProblem {
   // The same for the smooth twin.
   SceneConstants scene;
   std::array<ChannelConstants, max_channels> channels;  // the first `count` are used
-  std::size_t count;  // channels present, 3 to 6
-  std::array<double, max_channels> measured_k;           // their measured Tb (K)
-  std::array<double, max_channels> inverse_noise;        // 1 / sigma (per K)
+  std::size_t count;                                    // channels present, 3 to 6
+  std::array<double, max_channels> measured_k;          // their measured Tb (K)
+  std::array<double, max_channels> inverse_noise;       // 1 / sigma (per K)
 };
 
 // The problem of an observation, or nothing when the observation or the

@@ -1,5 +1,5 @@
-// Weighted least-squares retrieval of wind and rain with Eigen's
-// Levenberg-Marquardt (the MINPACK port) from every start of the first
+// Weighted least-squares retrieval of wind and rain with MINPACK's
+// Levenberg-Marquardt (retrieval/levenberg_marquardt.hpp) from every start of the first
 // guess, the bounds handled by an active set:
 // - the wind is fitted as it is: the model's wind law continues below 0 and
 //   above 150 m/s, and a fit that ends outside is repeated with the wind held
@@ -15,16 +15,17 @@
 #include <Eigen/Dense>
 #include <algorithm>
 #include <cmath>
-#include <unsupported/Eigen/NonLinearOptimization>
 
 #include "nerido/nerido.hpp"
 #include "precision/precision.hpp"
 #include "retrieval/first_guess.hpp"
+#include "retrieval/levenberg_marquardt.hpp"
 
 namespace nerido {
 namespace {
 
 using retrieval::FitProblem;
+namespace lm = retrieval::lm;
 
 inline constexpr double bound_high = 150.0;
 // The one-sided step (m/s or mm/h) for the sigma of a variable at a bound.
@@ -60,8 +61,8 @@ struct Point {
   double rain_mmh;
 };
 
-Point point_of(const Setup& s, const Eigen::VectorXd& x) noexcept {
-  Eigen::Index next = 0;
+Point point_of(const Setup& s, const lm::Vector& x) noexcept {
+  std::size_t next = 0;
   Point p{s.wind_ms, s.rain_mmh};
   if (s.wind_free) {
     p.wind_ms = x[next++];
@@ -74,39 +75,33 @@ Point point_of(const Setup& s, const Eigen::VectorXd& x) noexcept {
   return p;
 }
 
-// The least-squares problem in Eigen's functor form.
+// The least-squares problem of one fit in the free parameters.
 class Residuals {
  public:
   Residuals(const FitProblem& problem, const Setup& setup) : p_(problem), s_(setup) {}
 
-  [[nodiscard]] int values() const noexcept { return static_cast<int>(p_.count); }
-
-  int operator()(const Eigen::VectorXd& x, Eigen::VectorXd& fvec) const {
+  void residuals(const lm::Vector& x, lm::Residuals& f) const noexcept {
     const Point at = point_of(s_, x);
-    retrieval::exact_residuals(p_, to_single(at.wind_ms), to_single(at.rain_mmh),
-                               {fvec.data(), p_.count});
-    return 0;
+    retrieval::exact_residuals(p_, to_single(at.wind_ms), to_single(at.rain_mmh), f);
   }
 
-  int df(const Eigen::VectorXd& x, Eigen::MatrixXd& fjac) const {
+  void jacobian(const lm::Vector& x, lm::Jacobian& j) const noexcept {
     const Point at = point_of(s_, x);
     const retrieval::WindLaw wind = retrieval::wind_law(at.wind_ms);
     const retrieval::RainPowers rain = retrieval::rain_powers(at.rain_mmh);
-    const double rho = s_.rain_free ? x[x.size() - 1] : 0.0;
+    const std::size_t rain_column = s_.wind_free ? 1 : 0;
+    const double rho = s_.rain_free ? x[rain_column] : 0.0;
     for (std::size_t k = 0; k < p_.count; ++k) {
       const retrieval::ChannelSlopes d =
           retrieval::smooth_brightness(p_.scene, p_.channels[k], wind, rain);
-      const auto row = static_cast<Eigen::Index>(k);
-      Eigen::Index column = 0;
       if (s_.wind_free) {
-        fjac(row, column++) = d.per_wind * p_.inverse_noise[k];
+        j[0][k] = d.per_wind * p_.inverse_noise[k];
       }
       if (s_.rain_free) {
         // dTb/drho = 2 R dTb/dR / rho, which tends to 0 with rho.
-        fjac(row, column) = rho != 0.0 ? 2.0 * d.per_log_rain / rho * p_.inverse_noise[k] : 0.0;
+        j[rain_column][k] = rho != 0.0 ? 2.0 * d.per_log_rain / rho * p_.inverse_noise[k] : 0.0;
       }
     }
-    return 0;
   }
 
  private:
@@ -140,56 +135,59 @@ Fit fit_at(const FitProblem& p, const Point& at, int iterations, bool converged)
 }
 
 Fit run_fit(const FitProblem& p, const Setup& s, int iteration_limit,
-            const RetrievalOptions& options) {
-  const Eigen::Index n = (s.wind_free ? 1 : 0) + (s.rain_free ? 1 : 0);
+            const RetrievalOptions& options) noexcept {
+  const std::size_t n = (s.wind_free ? 1U : 0U) + (s.rain_free ? 1U : 0U);
   if (n == 0) {
     return fit_at(p, {s.wind_ms, s.rain_mmh}, 0, true);
   }
-  Eigen::VectorXd x(n);
-  Eigen::Index next = 0;
+  lm::Vector x{};
+  std::size_t next = 0;
   if (s.wind_free) {
     x[next++] = s.wind_ms;
   }
   if (s.rain_free) {
     x[next] = dmath::sqrt(s.rain_mmh);
   }
-  Residuals functor(p, s);
-  Eigen::LevenbergMarquardt<Residuals> lm(functor);
-  lm.parameters.xtol = options.step_tolerance;
-  lm.parameters.ftol = options.reduction_tolerance;
-  // Function evaluations: a few per iteration; the iteration limit governs.
-  lm.parameters.maxfev = 10 * (static_cast<Eigen::Index>(iteration_limit) + 1);
-  using Eigen::LevenbergMarquardtSpace::Status;
-  Status status = lm.minimizeInit(x);
+  const Residuals residuals(p, s);
+  // Evaluations of the residuals: a few per iteration; the iteration limit
+  // governs.
+  const lm::Settings settings{options.step_tolerance, options.reduction_tolerance,
+                              10 * (std::int64_t{iteration_limit} + 1)};
+  lm::Minimizer<Residuals> minimizer(residuals, n, p.count, settings);
+  minimizer.start(x);
+  lm::Status status = lm::Status::running;
   int iterations = 0;
-  while (status == Status::NotStarted || status == Status::Running) {
-    if (iterations >= iteration_limit) {
-      break;
-    }
-    status = lm.minimizeOneStep(x);
+  while (status == lm::Status::running && iterations < iteration_limit) {
+    status = minimizer.step(x);
     ++iterations;
   }
-  const bool converged = status != Status::NotStarted && status != Status::Running &&
-                         status != Status::TooManyFunctionEvaluation &&
-                         status != Status::ImproperInputParameters &&
-                         status != Status::UserAsked;
-  Fit fit{point_of(s, x), {}, 0.0, iterations, converged};
-  std::copy(lm.fvec.begin(), lm.fvec.end(), fit.residuals.begin());
+  Fit fit{point_of(s, x), {}, 0.0, iterations, status == lm::Status::converged};
+  std::copy_n(minimizer.residuals().begin(), p.count, fit.residuals.begin());
   fit.cost = sum_of_squares(fit.residuals, p.count);
   return fit;
 }
 
+// A row per channel used (at most six, on the stack), a column each for
+// wind and rain.
+using WeightedJacobian =
+    Eigen::Matrix<double, Eigen::Dynamic, 2, Eigen::ColMajor, retrieval::max_channels, 2>;
+
 // The smooth twin's derivatives of every channel in wind and rain, with a
 // one-sided difference over bound_step into the domain for a variable at a
 // bound.
-Eigen::MatrixXd weighted_jacobian(const FitProblem& p, const Point& at, bool wind_at_bound,
-                                  bool rain_at_bound) {
+
+WeightedJacobian weighted_jacobian(const FitProblem& p, const Point& at, bool wind_at_bound,
+                                   bool rain_at_bound) noexcept {
   const auto rows = static_cast<Eigen::Index>(p.count);
-  Eigen::MatrixXd j(rows, 2);
+  WeightedJacobian j(rows, 2);
   const retrieval::RainPowers rain = retrieval::rain_powers(at.rain_mmh);
   const double wind_step = at.wind_ms < 0.5 * bound_high ? bound_step : -bound_step;
   const double rain_step = at.rain_mmh < 0.5 * bound_high ? bound_step : -bound_step;
-  const retrieval::RainPowers stepped_rain = retrieval::rain_powers(at.rain_mmh + rain_step);
+  // The rain's column is one-sided at a bound, and at 0 where its slope
+  // is infinite; the stepped powers cost two pow calls, so only then.
+  const bool rain_one_sided = rain_at_bound || at.rain_mmh <= 0.0;
+  const retrieval::RainPowers stepped_rain =
+      rain_one_sided ? retrieval::rain_powers(at.rain_mmh + rain_step) : rain;
   const retrieval::WindLaw wind = retrieval::wind_law(at.wind_ms);
   const retrieval::WindLaw stepped_wind = retrieval::wind_law(at.wind_ms + wind_step);
   for (std::size_t k = 0; k < p.count; ++k) {
@@ -199,7 +197,7 @@ Eigen::MatrixXd weighted_jacobian(const FitProblem& p, const Point& at, bool win
     j(row, 0) = wind_at_bound
                     ? (smooth_brightness(p.scene, c, stepped_wind, rain).tb_k - d.tb_k) / wind_step
                     : d.per_wind;
-    j(row, 1) = rain_at_bound || at.rain_mmh <= 0.0
+    j(row, 1) = rain_one_sided
                     ? (smooth_brightness(p.scene, c, wind, stepped_rain).tb_k - d.tb_k) / rain_step
                     : d.per_log_rain / at.rain_mmh;
     j.row(row) *= p.inverse_noise[k];
@@ -225,8 +223,8 @@ bool wind_wants_in(const FitProblem& p, const Point& at) noexcept {
   const retrieval::RainPowers rain = retrieval::rain_powers(at.rain_mmh);
   double gradient = 0.0;  // half the derivative of chi-square in the wind
   for (std::size_t k = 0; k < p.count; ++k) {
-    gradient += r[k] * smooth_brightness(p.scene, p.channels[k], wind, rain).per_wind *
-                p.inverse_noise[k];
+    gradient +=
+        r[k] * smooth_brightness(p.scene, p.channels[k], wind, rain).per_wind * p.inverse_noise[k];
   }
   return at.wind_ms <= 0.0 ? gradient < 0.0 : gradient > 0.0;
 }
@@ -371,8 +369,8 @@ Retrieval retrieve(const Observation& observation, const RetrievalOptions& optio
   if (!problem) {
     const auto present = std::count_if(observation.tb_k.begin(), observation.tb_k.end(),
                                        [](float tb) { return !std::isnan(tb); });
-    return {nan, nan, nan, nan, nan, nan, 0, static_cast<int>(present),
-            RetrievalStatus::invalid_input};
+    return {
+        nan, nan, nan, nan, nan, nan, 0, static_cast<int>(present), RetrievalStatus::invalid_input};
   }
   const FitProblem& p = *problem;
   Fitter fitter(p, options);
@@ -387,7 +385,7 @@ Retrieval retrieve(const Observation& observation, const RetrievalOptions& optio
   out.iterations = fitter.iterations();
   out.channels_used = static_cast<int>(p.count);
 
-  const Eigen::MatrixXd j = weighted_jacobian(p, at, wind_bound, rain_bound);
+  const WeightedJacobian j = weighted_jacobian(p, at, wind_bound, rain_bound);
   const Eigen::Matrix2d fisher = j.transpose() * j;
   const double det = fisher.determinant();
   if (det > 0.0 && std::isfinite(det)) {

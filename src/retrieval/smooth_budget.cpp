@@ -7,13 +7,28 @@ namespace nerido::retrieval {
 
 using namespace radiance::budget;
 
+double log_frequency(std::size_t index) noexcept {
+  static const std::array<double, channel_count> table = [] {
+    std::array<double, channel_count> logs{};
+    for (std::size_t i = 0; i < channel_count; ++i) {
+      logs[i] = dmath::log(wide(channels_ghz[i]));
+    }
+    return logs;
+  }();
+  return table[index];
+}
+
 RainPowers rain_powers(double rain_mmh) noexcept {
   return {rain_mmh, dmath::pow(rain_mmh, rain_factor_power), dmath::pow(rain_mmh, rain_power)};
 }
 
 Attenuation rain_attenuation(const ChannelConstants& channel, const RainPowers& rain) noexcept {
   const double exponent = rain_frequency_exponent * rain.r006;
-  const double kappa = dmath::exp(exponent * channel.log_frequency) * rain_scale_per_m * rain.r087;
+  // No rain, no attenuation: the product is exactly +0 whatever the
+  // (positive, finite) exponential, so it is not computed.
+  const double kappa = rain.r087 == 0.0 ? 0.0
+                                        : dmath::exp(exponent * channel.log_frequency) *
+                                              rain_scale_per_m * rain.r087;
   const double elasticity =
       rain_power + rain_frequency_exponent * rain_factor_power * channel.log_frequency * rain.r006;
   return {kappa, kappa * elasticity};
@@ -38,8 +53,13 @@ WindLaw wind_law(double wind_ms) noexcept {
   return law;
 }
 
+double transmissivity(double kappa_per_m, double path_m) noexcept {
+  return kappa_per_m == 0.0 ? 1.0 : dmath::exp(-kappa_per_m * path_m);
+}
+
 RainTransmissivity rain_transmissivity(const SceneConstants& scene, double kappa_per_m) noexcept {
-  return {dmath::exp(-kappa_per_m * scene.rain_height_m), dmath::exp(-kappa_per_m * rain_column_m)};
+  return {transmissivity(kappa_per_m, scene.rain_height_m),
+          transmissivity(kappa_per_m, rain_column_m)};
 }
 
 namespace {

@@ -36,6 +36,9 @@ struct SceneConstants {
   double upwelling_k;    // T_U (K)
 };
 
+// ln f (f in GHz) of channel `index` (0 to 5), computed once for the process.
+[[nodiscard]] double log_frequency(std::size_t index) noexcept;
+
 // The two powers of the rain rate the budget uses.
 struct RainPowers {
   double rate_mmh;  // R
@@ -76,6 +79,10 @@ struct WindIncrement {
   return {law.increment + d * law.correction_factor,
           law.slope_per_ms + d * law.correction_slope_per_ms};
 }
+
+// exp(-kappa * path) over a path (m) of attenuation kappa (per metre): exactly
+// 1, without the exp call, when kappa is 0.
+[[nodiscard]] double transmissivity(double kappa_per_m, double path_m) noexcept;
 
 // Transmissivities of the rain layer for a given attenuation.
 struct RainTransmissivity {
