@@ -235,10 +235,11 @@ inline std::string table(const std::vector<Cell>& cells, const Summary& s) {
   const std::size_t per_scene = truth_winds_ms.size() * truth_rains_mmh.size();
   for (std::size_t start = 0; start < cells.size(); start += per_scene) {
     const Scene& scene = cells[start].truth;
-    out += format("SST %.0f C, altitude %.0f m, air %.1f C: RMS error / bound, wind | rain"
-                  " (the bound in m/s | mm/h below; [ ] not 3 bounds inside)\n",
-                  static_cast<double>(scene.sst_c), static_cast<double>(scene.altitude_m),
-                  static_cast<double>(scene.air_c));
+    out += format(
+        "SST %.0f C, altitude %.0f m, air %.1f C: RMS error / bound, wind | rain"
+        " (the bound in m/s | mm/h below; [ ] not 3 bounds inside)\n",
+        static_cast<double>(scene.sst_c), static_cast<double>(scene.altitude_m),
+        static_cast<double>(scene.air_c));
     out += "wind\\rain";
     for (const float rain : truth_rains_mmh) {
       out += format("%13g", static_cast<double>(rain));
@@ -259,9 +260,10 @@ inline std::string table(const std::vector<Cell>& cells, const Summary& s) {
   out += format("%.0f cells 3 bounds inside: RMS/bound averaged wind %.3f rain %.3f",
                 s.inside_cells, s.mean_wind_ratio, s.mean_rain_ratio);
   out += format(", worst wind %.3f rain %.3f\n", s.worst_wind_ratio, s.worst_rain_ratio);
-  out += format("pooled bias wind %+.3f rain %+.3f bounds; truth within +-1 sigma: wind %.3f"
-                " rain %.3f\n",
-                s.wind_bias, s.rain_bias, s.wind_coverage, s.rain_coverage);
+  out += format(
+      "pooled bias wind %+.3f rain %+.3f bounds; truth within +-1 sigma: wind %.3f"
+      " rain %.3f\n",
+      s.wind_bias, s.rain_bias, s.wind_coverage, s.rain_coverage);
   out += format("no rain: mean retrieved rain %.3f mm/h (worst truth %.3f), lowest %.3f\n",
                 s.dry_mean_rain, s.worst_dry_cell_rain, static_cast<double>(s.dry_min_rain));
   std::vector<const Cell*> inside;

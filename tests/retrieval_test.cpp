@@ -36,9 +36,8 @@ Observation noise_free(const Scene& s) {
 }
 
 std::string describe(const Retrieval& r) {
-  return "wind " + std::to_string(r.wind_ms) + " rain " + std::to_string(r.rain_mmh) +
-         " status " + std::string(status_name(r.status)) + " iterations " +
-         std::to_string(r.iterations);
+  return "wind " + std::to_string(r.wind_ms) + " rain " + std::to_string(r.rain_mmh) + " status " +
+         std::string(status_name(r.status)) + " iterations " + std::to_string(r.iterations);
 }
 
 // Whatever the status, a valid input gives wind and rain in the domain and
@@ -86,14 +85,22 @@ TEST(Retrieval, EachStatusWhereItBelongs) {
       {"calm", scene(0, 10), {}, 50, RetrievalStatus::at_bound},
       {"calm and dry", scene(0, 0), {}, 50, RetrievalStatus::at_bound},
       {"the model's highest wind", scene(150, 0, 15, 500), {}, 50, RetrievalStatus::at_bound},
-      {"colder than calm and dry", scene(0, 0), {-1, -1, -1, -1, -1, -1}, 50,
+      {"colder than calm and dry",
+       scene(0, 0),
+       {-1, -1, -1, -1, -1, -1},
+       50,
        RetrievalStatus::at_bound},
-      {"land in view", scene(10, 2), {150, 150, 150, 150, 150, 150}, 50,
-       RetrievalStatus::poor_fit},
+      {"land in view", scene(10, 2), {150, 150, 150, 150, 150, 150}, 50, RetrievalStatus::poor_fit},
       {"one channel 10 K off", scene(10, 2), {0, 0, 10, 0, 0, 0}, 50, RetrievalStatus::poor_fit},
-      {"within the noise", scene(10, 2), {0.4f, -0.4f, 0.4f, -0.4f, 0.4f, -0.4f}, 50,
+      {"within the noise",
+       scene(10, 2),
+       {0.4f, -0.4f, 0.4f, -0.4f, 0.4f, -0.4f},
+       50,
        RetrievalStatus::ok},
-      {"one iteration allowed", scene(25, 30), {0.3f, 0, 0, 0, 0, 0}, 1,
+      {"one iteration allowed",
+       scene(25, 30),
+       {0.3f, 0, 0, 0, 0, 0},
+       1,
        RetrievalStatus::not_converged},
       {"no iteration allowed", scene(25, 30), {}, 0, RetrievalStatus::not_converged},
       {"no limit", scene(25, 30), {}, std::numeric_limits<int>::max(), RetrievalStatus::ok},
@@ -144,7 +151,9 @@ TEST(Retrieval, InvalidInputs) {
       {"air above 45", with([](Observation& o) { o.air_c = 46.0f; }), {}, 6},
       {"an infinite Tb", with([](Observation& o) { o.tb_k[3] = -infinity; }), {}, 6},
       {"two channels",
-       with([](Observation& o) { o.tb_k = {nan, 120.0f, nan, nan, 130.0f, nan}; }), {}, 2},
+       with([](Observation& o) { o.tb_k = {nan, 120.0f, nan, nan, 130.0f, nan}; }),
+       {},
+       2},
       {"no channel", with([](Observation& o) { o.tb_k.fill(nan); }), {}, 0},
       {"zero noise", good, options_with([](RetrievalOptions& o) { o.noise_k[2] = 0.0f; }), 6},
       {"NaN noise", good, options_with([](RetrievalOptions& o) { o.noise_k[5] = nan; }), 6},
@@ -229,7 +238,8 @@ TEST(Retrieval, NoiseWeightsTheChannels) {
 // Any three channels are enough.
 TEST(Retrieval, ThreeChannels) {
   const Scene truth = scene(20, 10);
-  const std::array<std::array<std::size_t, 3>, 4> kept{{{0, 1, 2}, {3, 4, 5}, {0, 2, 5}, {1, 3, 4}}};
+  const std::array<std::array<std::size_t, 3>, 4> kept{
+      {{0, 1, 2}, {3, 4, 5}, {0, 2, 5}, {1, 3, 4}}};
   for (const auto& three : kept) {
     SCOPED_TRACE(std::to_string(three[0]) + std::to_string(three[1]) + std::to_string(three[2]));
     Observation o = noise_free(truth);
@@ -258,19 +268,29 @@ TEST(Retrieval, PinnedResults) {
   };
   using S = RetrievalStatus;
   const Case cases[] = {
-      {{28, 3000, 7.5f, 15, 5}, {0.31f, -0.42f, 0.12f, 0.55f, -0.08f, 0.27f}, -1,
+      {{28, 3000, 7.5f, 15, 5},
+       {0.31f, -0.42f, 0.12f, 0.55f, -0.08f, 0.27f},
+       -1,
        {0x1.e126e2p+3f, 0x1.47d764p+2f, 0x1.ba2db2p-1f, 0x1.79b00ep-1f, -0x1.e4f426p-1f,
         0x1.3a7b52p-2f, 4, 6, S::ok}},
-      {{15, 12000, -64, 40, 70}, {-0.6f, 0.2f, 0.05f, -0.33f, 0.48f, 0.1f}, -1,
+      {{15, 12000, -64, 40, 70},
+       {-0.6f, 0.2f, 0.05f, -0.33f, 0.48f, 0.1f},
+       -1,
        {0x1.3c7dbep+5f, 0x1.1c6eecp+6f, 0x1.c75892p-2f, 0x1.1973fep+0f, -0x1.dca91ap-1f,
         0x1.25eddp-2f, 3, 6, S::ok}},
-      {{5, 500, 1, 8, 0}, {0.1f, -0.2f, 0.3f, -0.4f, 0.5f, -0.6f}, -1,
-       {0x1.f7426p+2f, 0.0f, 0x1.14267ap+1f, 0x1.bcb7e4p+1f, -0x1.f18066p-1f, 0x1.8ac832p-2f, 1,
-        6, S::at_bound}},
-      {{22, 1500, 10, 2, 1}, {0.44f, 0.21f, -0.35f, 0.12f, -0.5f, 0.03f}, 3,
-       {0x1.852442p+1f, 0.0f, 0x1.0f367ap+1f, 0x1.387474p+1f, -0x1.eaee2p-1f, 0x1.31f1fcp-2f, 1,
-        5, S::at_bound}},
-      {{30, 6000, -10, 65, 25}, {-0.2f, -0.1f, 0, 0.1f, 0.2f, 0.3f}, 0,
+      {{5, 500, 1, 8, 0},
+       {0.1f, -0.2f, 0.3f, -0.4f, 0.5f, -0.6f},
+       -1,
+       {0x1.f7426p+2f, 0.0f, 0x1.14267ap+1f, 0x1.bcb7e4p+1f, -0x1.f18066p-1f, 0x1.8ac832p-2f, 1, 6,
+        S::at_bound}},
+      {{22, 1500, 10, 2, 1},
+       {0.44f, 0.21f, -0.35f, 0.12f, -0.5f, 0.03f},
+       3,
+       {0x1.852442p+1f, 0.0f, 0x1.0f367ap+1f, 0x1.387474p+1f, -0x1.eaee2p-1f, 0x1.31f1fcp-2f, 1, 5,
+        S::at_bound}},
+      {{30, 6000, -10, 65, 25},
+       {-0.2f, -0.1f, 0, 0.1f, 0.2f, 0.3f},
+       0,
        {0x1.02bc76p+6f, 0x1.9e55b6p+4f, 0x1.4255eep-1f, 0x1.6ef69p+0f, -0x1.f28c54p-1f,
         0x1.7096e2p-6f, 3, 5, S::ok}},
   };
@@ -304,8 +324,8 @@ TEST(RetrievalModel, ExactResidualsAreTheModel) {
   o.tb_k[1] = nan;
   o.tb_k[4] += 0.75f;
   const retrieval::FitProblem p = problem_of(o);
-  for (const auto& [wind, rain] : {std::pair{0.0f, 0.0f}, {12.0f, 7.0f}, {37.5f, 0.01f},
-                                   {150.0f, 150.0f}, {-3.0f, 2.0f}}) {
+  for (const auto& [wind, rain] :
+       {std::pair{0.0f, 0.0f}, {12.0f, 7.0f}, {37.5f, 0.01f}, {150.0f, 150.0f}, {-3.0f, 2.0f}}) {
     std::array<double, 6> residuals{};
     retrieval::exact_residuals(p, wind, rain, residuals);
     Scene at = truth;
@@ -354,9 +374,9 @@ TEST(RetrievalModel, JacobianAgreesWithCentralDifferences) {
           const double w = static_cast<double>(wind);
           const double r = static_cast<double>(rain);
           for (std::size_t k = 0; k < 6; ++k) {
-            SCOPED_TRACE(::testing::Message() << "SST " << sst << " altitude " << altitude
-                                              << " wind " << wind << " rain " << rain
-                                              << " channel " << k);
+            SCOPED_TRACE(::testing::Message()
+                         << "SST " << sst << " altitude " << altitude << " wind " << wind
+                         << " rain " << rain << " channel " << k);
             const retrieval::ChannelSlopes d = tb(k, w, r);
             const double per_wind = d.per_wind;
             const double per_rain = d.per_log_rain / r;
@@ -375,8 +395,8 @@ TEST(RetrievalModel, JacobianAgreesWithCentralDifferences) {
               const double mr = (model(k, w, r * 1.01) - model(k, w, r * 0.99)) / (0.02 * r);
               EXPECT_NEAR(mw, per_wind, 0.01 * std::abs(per_wind));
               EXPECT_NEAR(mr, per_rain, 0.01 * std::abs(per_rain));
-              worst_model = std::max({worst_model, std::abs(mw / per_wind - 1.0),
-                                      std::abs(mr / per_rain - 1.0)});
+              worst_model = std::max(
+                  {worst_model, std::abs(mw / per_wind - 1.0), std::abs(mr / per_rain - 1.0)});
             }
           }
         }
@@ -384,9 +404,8 @@ TEST(RetrievalModel, JacobianAgreesWithCentralDifferences) {
     }
   }
   EXPECT_LT(worst_twin, 1e-4);  // K
-  std::cout << "twin within " << worst_twin << " K of the model; slopes within "
-            << worst_slope << " of the twin's central differences, " << worst_model
-            << " of the model's\n";
+  std::cout << "twin within " << worst_twin << " K of the model; slopes within " << worst_slope
+            << " of the twin's central differences, " << worst_model << " of the model's\n";
 }
 
 // The first guess starts the fit in the basin of the global minimum: from
@@ -403,10 +422,9 @@ TEST(RetrievalModel, FirstGuessIsInTheTruthsBasin) {
     for (const float altitude : {100.0f, 6000.0f, 14000.0f}) {
       for (const float wind : {0.0f, 4.0f, 12.0f, 33.0f, 80.0f}) {
         for (const float rain : {0.0f, 1.0f, 8.0f, 30.0f, 90.0f, 140.0f}) {
-          SCOPED_TRACE(::testing::Message() << "SST " << sst << " altitude " << altitude
-                                            << " wind " << wind << " rain " << rain);
-          const retrieval::FitProblem p =
-              problem_of(noise_free(scene(wind, rain, sst, altitude)));
+          SCOPED_TRACE(::testing::Message() << "SST " << sst << " altitude " << altitude << " wind "
+                                            << wind << " rain " << rain);
+          const retrieval::FitProblem p = problem_of(noise_free(scene(wind, rain, sst, altitude)));
           const retrieval::FirstGuess g = retrieval::first_guess(p);
           ASSERT_GE(g.count, 1u);
           EXPECT_NEAR(std::sqrt(g.starts[0].rain_mmh), std::sqrt(static_cast<double>(rain)),

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
 #include <cstring>
+#include <fstream>
 #include <limits>
 #include <string>
 
@@ -18,7 +18,9 @@ namespace {
 using testing::fixed;
 using testing::hex;
 
-Scene scene_of(const std::vector<float>& in) { return {in.at(0), in.at(1), in.at(2), in.at(3), in.at(4)}; }
+Scene scene_of(const std::vector<float>& in) {
+  return {in.at(0), in.at(1), in.at(2), in.at(3), in.at(4)};
+}
 
 // Every pinned scene, bit for bit: the table, the model called one channel
 // at a time as the dialogue first did, the one-step and the two-step API.
@@ -120,8 +122,8 @@ TEST(SceneApi, ValidationNamesTheFirstBadFieldItsValueAndRange) {
 
 TEST(SceneApi, EmissivityCacheGivesTheEmissivitiesOfEachSst) {
   // Repeats, a change back, both zeros (different bits) and NaN.
-  const float ssts[] = {28, 28, 12.5f, 28, 0.0f, -0.0f, -0.0f,
-                        std::numeric_limits<float>::quiet_NaN(), 45};
+  const float ssts[] = {
+      28, 28, 12.5f, 28, 0.0f, -0.0f, -0.0f, std::numeric_limits<float>::quiet_NaN(), 45};
   EmissivityCache cache;
   for (const float sst : ssts) {
     const auto expected = emissivities(sst);

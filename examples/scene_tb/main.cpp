@@ -4,11 +4,10 @@
 //   scene_tb SST_C ALTITUDE_M AIR_C WIND_MS RAIN_MMH   six Tb (K), two decimals
 //   scene_tb --table < scenes.txt                      every scene of a table,
 //                                                      Tb as exact hex floats
-#include <nerido/nerido.hpp>
-
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <nerido/nerido.hpp>
 #include <sstream>
 #include <string>
 #include <vector>

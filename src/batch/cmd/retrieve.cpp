@@ -91,7 +91,7 @@ int run_retrieve(RetrieveOptions& options, const std::atomic<bool>& stop_request
   const RetrievalOptions retrieval = retrieval_options(options);
   if (options.picture.path.empty()) {
     return run_file(retrieve_conversion(retrieval, options.rows.out.format, ""), options.rows,
-                   stop_requested);
+                    stop_requested);
   }
   check_picture_options(options.picture);
   ScratchFile data;
@@ -106,7 +106,7 @@ int run_retrieve(RetrieveOptions& options, const std::atomic<bool>& stop_request
         [&](const ScriptOutput& out) { write_retrieval_commands(out, options); }, output_name);
   };
   return run_file(retrieve_conversion(retrieval, options.rows.out.format, options.x_column),
-                 options.rows, stop_requested, &data, draw);
+                  options.rows, stop_requested, &data, draw);
 }
 
 }  // namespace
