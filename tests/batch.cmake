@@ -47,3 +47,11 @@ if(TARGET nerido_flightfile)
     target_link_options(netcdf_fuzz PRIVATE -fsanitize=fuzzer)
   endif()
 endif()
+
+if(TARGET nerido_flightfile AND nerido_have_retrieval)
+  nerido_gtest(batch_netcdf_test batch_netcdf_test.cpp)
+  target_link_libraries(batch_netcdf_test PRIVATE nerido_flightfile)
+  target_compile_definitions(batch_netcdf_test PRIVATE
+    NERIDO_BATCH_PROGRAM="$<TARGET_FILE:nerido-batch>")
+  add_dependencies(batch_netcdf_test nerido-batch)
+endif()

@@ -315,16 +315,16 @@ int run_file(const RowConversion& conversion, const RowsOptions& options,
   (void)netcdf_out;
   const SinkByPath netcdf_sink;
 #endif
+  if (const auto tb = map.find(all_channels_field); tb != map.end()) {
+    throw UsageError("--map " + tb->first + "=" + tb->second +
+                     ": a CSV file has no two-dimensional variable; map tb_4.74 ... instead");
+  }
   InputFile input(options.input);
   CsvSource source(
       input.name(),
       [&](char* buffer, std::size_t size) { return input.read(buffer, size, &stop_requested); },
       [&] { return input.would_wait(); }, &stop_requested);
   for (const auto& [field, column] : map) {
-    if (field == all_channels_field) {
-      throw UsageError("--map " + field + "=" + column +
-                       ": a CSV file has no two-dimensional variable; map tb_4.74 ... instead");
-    }
     if (!source.rename(column, field)) {
       throw DataError(input.name() + ": no column '" + column + "' (--map " + field + "=" + column +
                       ")");

@@ -112,16 +112,29 @@ NetcdfSource::NetcdfSource(flightfile::NetcdfInput file, std::span<const std::st
       }
       return named.empty() ? std::nullopt : std::optional(std::move(named.front()));
     };
+    // The record dimension: that of the first scene field's variable.
+    for (const auto& field : wanted) {
+      if (const auto v = scene_field(field) ? find(field) : std::nullopt;
+          v && v->dimensions.size() == 1 && record_dimension_ < 0) {
+        record_dimension_ = v->dimensions.front();
+        record_count_ = file_.dimension_length(record_dimension_);
+      }
+    }
     const auto bind = [&](Column& c, std::string_view unit, std::size_t rank) {
-      if (record_dimension_ < 0 && !c.variable.dimensions.empty()) {
+      if (record_dimension_ < 0 && c.variable.dimensions.size() == rank) {
         record_dimension_ = c.variable.dimensions.front();
         record_count_ = file_.dimension_length(record_dimension_);
       }
       if (c.variable.dimensions.size() != rank ||
           c.variable.dimensions.front() != record_dimension_) {
-        throw DataError(file_.about(c.variable, "its dimensions are not (" +
-                                                    file_.dimension_name(record_dimension_) +
-                                                    (rank == 2 ? ", channel)" : ")")));
+        std::string has;
+        for (const int d : c.variable.dimensions) {
+          has.append(has.empty() ? "" : ", ").append(file_.dimension_name(d));
+        }
+        const std::string records =
+            record_dimension_ < 0 ? "record" : file_.dimension_name(record_dimension_);
+        throw DataError(file_.about(c.variable, "its dimensions are (" + has + "), not (" +
+                                                    records + (rank == 2 ? ", channel)" : ")")));
       }
       bool no_units = false;
       c.rule = flightfile::value_rule(file_, units_, c.variable, unit, no_units);
@@ -165,9 +178,9 @@ NetcdfSource::NetcdfSource(flightfile::NetcdfInput file, std::span<const std::st
       const auto own = find(field);
       if (channel && !own && all_channels) {
         c.variable = *all_channels;
-        c.channel = channel_index[*channel];
-        c.channels = file_.dimension_length(all_channels->dimensions.at(1));
         bind(c, tb_units, 2);
+        c.channel = channel_index[*channel];
+        c.channels = channel_count;
       } else if (own && (channel || scene_field(field))) {
         c.variable = *own;
         const auto scene = scene_field(field);
