@@ -23,6 +23,11 @@
 #include <vector>
 
 #include "nerido/nerido.hpp"
+#include "nerido/outputs.hpp"
+#if NERIDO_HAVE_NETCDF
+#include "flightfile/netcdf_input.hpp"
+#include "flightfile/units.hpp"
+#endif
 #if NERIDO_HAVE_RETRIEVAL
 #include "nerido/retrieval.hpp"
 #endif
@@ -210,6 +215,55 @@ std::vector<std::string> retrieval_status_names() {
 
 }  // namespace
 
+// A result's CF attributes, as the NetCDF output has them.
+py::dict cf_attributes(const nerido::OutputField& output) {
+  py::dict attributes;
+  for (const auto& [name, value] :
+       {std::pair{"units", output.cf_units}, std::pair{"standard_name", output.standard_name},
+        std::pair{"long_name", output.long_name},
+        std::pair{"ancillary_variables", output.ancillary}}) {
+    if (!value.empty()) {
+      attributes[name] = std::string{value};
+    }
+  }
+  return attributes;
+}
+
+#if NERIDO_HAVE_NETCDF
+// `values` (double) converted from `from_units` to `to_units` by the
+// library's UDUNITS-2 conversion, each rounded once to float32: the bits
+// nerido-batch reads from a file. Keeps the interpreter lock: UDUNITS-2 is
+// not thread-safe.
+py::array_t<float> convert_units(const py::array_t<double, py::array::c_style>& values,
+                                 const std::string& from_units, const std::string& to_units) {
+  static const nerido::flightfile::Units units;
+  nerido::flightfile::Conversion conversion;
+  try {
+    conversion = units.conversion(from_units, to_units);
+  } catch (const nerido::flightfile::UnitError& error) {
+    throw py::value_error(error.what());
+  }
+  py::array_t<float> out(values.size());
+  const double* in = values.data();
+  float* result = out.mutable_data();
+  for (py::ssize_t i = 0; i < values.size(); ++i) {
+    result[i] = static_cast<float>(conversion(in[i]));
+  }
+  return out;
+}
+
+// The index in `frequencies_ghz` of each of nerido's channels.
+std::vector<std::size_t> match_channels(const std::vector<double>& frequencies_ghz,
+                                        const std::string& about) {
+  try {
+    const auto index = nerido::flightfile::match_channels(frequencies_ghz, about);
+    return {index.begin(), index.end()};
+  } catch (const nerido::flightfile::FileError& error) {
+    throw py::value_error(error.what());
+  }
+}
+#endif
+
 PYBIND11_MODULE(_core, m) {
   m.doc() = "Compiled loops of the nerido package; use the functions of `nerido` instead.";
   m.attr("version") = std::string{nerido::version.text};
@@ -224,6 +278,31 @@ PYBIND11_MODULE(_core, m) {
         py::make_tuple(std::string{r.name}, std::string{r.label}, nerido::range_text(field)));
   }
   m.attr("fields") = fields;
+  // Each field's unit in UDUNITS-2's spelling and its CF standard name.
+  py::list field_units;
+  for (std::size_t i = 0; i < nerido::scene_field_count; ++i) {
+    const nerido::FieldRange& r = nerido::field_range(static_cast<nerido::SceneField>(i));
+    field_units.append(
+        py::make_tuple(std::string{r.name}, std::string{r.cf_units}, std::string{r.standard_name}));
+  }
+  m.attr("field_units") = field_units;
+  // The results as files name and describe them: (name, CF attributes).
+  m.attr("brightness_temperature_output") =
+      py::make_tuple(std::string{nerido::brightness_temperature_output.name},
+                     cf_attributes(nerido::brightness_temperature_output));
+  py::list outputs;
+  for (const auto& output : nerido::retrieval_outputs) {
+    outputs.append(py::make_tuple(std::string{output.name}, cf_attributes(output)));
+  }
+  m.attr("outputs") = outputs;
+#if NERIDO_HAVE_NETCDF
+  m.attr("has_units") = true;
+  m.def("convert_units", &convert_units, py::arg("values"), py::arg("from_units"),
+        py::arg("to_units"));
+  m.def("match_channels", &match_channels, py::arg("frequencies_ghz"), py::arg("about"));
+#else
+  m.attr("has_units") = false;
+#endif
 
   m.def("scene_loop", &scene_loop, py::arg("sst_c").noconvert(), py::arg("altitude_m").noconvert(),
         py::arg("air_c").noconvert(), py::arg("wind_ms").noconvert(),
