@@ -275,8 +275,10 @@ FieldMap read_maps(const std::vector<std::string>& texts, std::span<const std::s
       for (const auto& k : known) {
         fields += k + ", ";
       }
-      throw UsageError("--map " + text + ": unknown field '" + field + "' (fields: " + fields +
-                       std::string(all_channels_field) + ")");
+      std::string message = "--map ";
+      message.append(text).append(": unknown field '").append(field).append("' (fields: ");
+      message.append(fields).append(all_channels_field).append(")");
+      throw UsageError(message);
     }
     map[field] = text.substr(equals + 1);
   }
@@ -326,8 +328,10 @@ int run_file(const RowConversion& conversion, const RowsOptions& options,
       [&] { return input.would_wait(); }, &stop_requested);
   for (const auto& [field, column] : map) {
     if (!source.rename(column, field)) {
-      throw DataError(input.name() + ": no column '" + column + "' (--map " + field + "=" + column +
-                      ")");
+      std::string message = input.name();
+      message.append(": no column '").append(column).append("' (--map ").append(field);
+      message.append("=").append(column).append(")");
+      throw DataError(message);
     }
   }
   return run_conversion(source, source.header_text(), input.size(), conversion, on_error,

@@ -190,8 +190,10 @@ NetcdfSource::NetcdfSource(flightfile::NetcdfInput file, std::span<const std::st
         c.variable = *own;
         c.raw = true;
       } else {
-        throw DataError(file_.name() + ": no variable for " + field + " (name one with --map " +
-                        field + "=NAME)");
+        std::string message = file_.name();
+        message.append(": no variable for ").append(field).append(" (name one with --map ");
+        message.append(field).append("=NAME)");
+        throw DataError(message);
       }
       names_.push_back(field);
       columns_.push_back(std::move(c));
