@@ -16,14 +16,30 @@ _NUMERIC_KINDS = "iuf"
 
 
 def as_float32(name, value):
-    """`value` as a float32 array; TypeError unless it holds real numbers."""
-    array = np.asarray(value)
+    """`value` as a float32 array; TypeError unless it holds real numbers.
+
+    A masked element (numpy masked arrays, as netCDF4 returns them) is a
+    missing value: NaN here; `mask_of` tells which elements were masked."""
+    array = np.ma.getdata(value) if np.ma.isMaskedArray(value) else np.asarray(value)
     if array.dtype.kind not in _NUMERIC_KINDS:
         raise TypeError(f"{name} must hold real numbers, not {array.dtype} values")
     # Values beyond the float32 range become infinities, which the range
     # checks then report; that is not worth a numpy warning as well.
     with np.errstate(over="ignore"):
-        return array.astype(np.float32, copy=False)
+        values = array.astype(np.float32, copy=False)
+    if np.ma.isMaskedArray(value) and np.ma.getmask(value) is not np.ma.nomask:
+        values = np.where(np.ma.getmaskarray(value), np.float32(np.nan), values)
+    return values
+
+
+def mask_of(values, shape):
+    """The union of the masks of `values` broadcast to `shape`, or None when
+    none of them is a masked array with a masked element."""
+    masks = [np.ma.getmaskarray(v) for v in values
+             if np.ma.isMaskedArray(v) and np.ma.getmask(v) is not np.ma.nomask]
+    if not masks:
+        return None
+    return np.logical_or.reduce([np.broadcast_to(m, shape) for m in masks])
 
 
 def broadcast_shape(named_shapes):

@@ -6,7 +6,7 @@ from typing import NamedTuple
 import numpy as np
 
 from nerido import _core
-from nerido._arrays import as_float32, broadcast_shape, contiguous_copy, thread_count
+from nerido._arrays import as_float32, broadcast_shape, contiguous_copy, mask_of, thread_count
 
 _CHANNELS = len(_core.channels_ghz)
 
@@ -85,7 +85,10 @@ def retrieve(tb_k, sst_c, altitude_m, air_c, noise_k=0.5, *, threads=1):
                     (std::thread::hardware_concurrency); negative: ValueError.
                     The results are the same bits for any count.
 
-    sst_c, altitude_m and air_c broadcast against tb_k[..., 0]. Every element
+    sst_c, altitude_m and air_c broadcast against tb_k[..., 0]. A masked
+    element of a numpy masked array is a missing value: a missing channel in
+    tb_k, an invalid input elsewhere; the results are then masked arrays,
+    masked where the SST, altitude or air temperature (or every channel) was. Every element
     gets a status (see RetrievalStatus). An element with an SST, altitude or
     air temperature out of range (NaN included), an infinite Tb or fewer
     than three channels has status invalid_input and NaN in the other
@@ -112,4 +115,13 @@ def retrieve(tb_k, sst_c, altitude_m, air_c, noise_k=0.5, *, threads=1):
     flat_tb = contiguous_copy(tb, shape + (_CHANNELS,))
     flat = [contiguous_copy(array, shape) for array in named.values()]
     fields = _core.retrieval_loop(flat_tb, *flat, noise, threads)
-    return Retrieval(*(field.reshape(shape) for field in fields))
+    results = [field.reshape(shape) for field in fields]
+    # Masked where the SST, altitude or air temperature was, or every channel.
+    masks = [m for m in (mask_of((sst_c, altitude_m, air_c), shape),) if m is not None]
+    if np.ma.isMaskedArray(tb_k) and np.ma.getmask(tb_k) is not np.ma.nomask:
+        all_channels = np.ma.getmaskarray(tb_k).all(axis=-1)
+        masks.append(np.broadcast_to(all_channels, shape))
+    if masks:
+        mask = np.logical_or.reduce(masks)
+        results = [np.ma.masked_array(field, mask=mask) for field in results]
+    return Retrieval(*results)

@@ -3,7 +3,14 @@
 import numpy as np
 
 from nerido import _core
-from nerido._arrays import as_float32, broadcast_shape, contiguous_copy, field_lines, thread_count
+from nerido._arrays import (
+    as_float32,
+    broadcast_shape,
+    contiguous_copy,
+    field_lines,
+    mask_of,
+    thread_count,
+)
 
 # The channels' frequencies (GHz), in the order of the last axis of every result.
 channels_ghz = np.array(_core.channels_ghz, dtype=np.float32)
@@ -31,7 +38,9 @@ def brightness_temperatures(
                     The results are the same bits for any count.
 
     The values are converted to float32 first, and the ranges are checked on
-    those float32 values. Returns a float32 array of shape
+    those float32 values. A masked element of a numpy masked array is a
+    missing value (NaN: an error, or six NaNs with errors="nan"), and the
+    result is then masked where an input was. Returns a float32 array of shape
     broadcast_shape + (6,), in the order of `channels_ghz`, bit for bit the
     values of the C++ nerido::brightness_temperatures. Non-numeric input
     raises TypeError.
@@ -55,6 +64,9 @@ def brightness_temperatures(
     first_bad = _core.scene_loop(*flat, out, errors == "raise", threads)
     if first_bad >= 0:
         raise ValueError(_scene_error_text(flat, first_bad, shape))
+    mask = mask_of((sst_c, altitude_m, air_c, wind_ms, rain_mmh), shape)
+    if mask is not None:
+        return np.ma.masked_array(out, mask=np.broadcast_to(mask[..., np.newaxis], out.shape))
     return out
 
 

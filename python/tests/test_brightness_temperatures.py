@@ -294,3 +294,18 @@ def test_own_threads_report_the_first_bad_element(threads):
 def test_refused_thread_counts(threads, error, message):
     with pytest.raises(error, match=message):
         nerido.brightness_temperatures(**WORKED, threads=threads)
+
+
+def test_masked_elements_are_missing_values():
+    """Regression: a masked 999 (netCDF4's fill) raised ValueError as a value."""
+    sst = np.ma.masked_array([28.0, 999.0, 20.0], mask=[False, True, False])
+    got = nerido.brightness_temperatures(sst, 3000, 15, 10, 5, errors="nan")
+    assert np.ma.isMaskedArray(got)
+    np.testing.assert_array_equal(np.ma.getmaskarray(got).all(axis=-1), [False, True, False])
+    assert np.isnan(got.data[1]).all()
+    plain = nerido.brightness_temperatures(np.array([28.0, 20.0]), 3000, 15, 10, 5)
+    np.testing.assert_array_equal(got.data[[0, 2]], plain)
+    with pytest.raises(ValueError, match="sst_c = nan"):
+        nerido.brightness_temperatures(sst, 3000, 15, 10, 5)
+    unmasked = np.ma.masked_array([28.0, 20.0])
+    assert not np.ma.isMaskedArray(nerido.brightness_temperatures(unmasked, 3000, 15, 10, 5))

@@ -202,3 +202,20 @@ def test_refused_thread_count():
     tb = np.stack([forward(10.0, 5.0)] * 3)
     with pytest.raises(ValueError, match="threads must be 0 or more"):
         nerido.retrieve(tb, **GEOMETRY, threads=-2)
+
+
+def test_masked_channels_are_missing_and_masked_inputs_masked():
+    """Regression: a masked Tb was used as a present channel."""
+    tb = nerido.brightness_temperatures(28, 3000, 15, 10, 5)
+    rows = np.ma.masked_array(np.stack([tb, tb, tb]), mask=False)
+    rows[0, 2] = 999.0
+    rows[0, 2] = np.ma.masked  # a missing channel
+    rows[2, :] = np.ma.masked  # no channel at all
+    sst = np.ma.masked_array([28.0, 28.0, 28.0], mask=[False, True, False])
+    got = nerido.retrieve(rows, sst, 3000, 15)
+    missing_channel = tb.copy()
+    missing_channel[2] = np.nan
+    expected = nerido.retrieve(missing_channel, 28, 3000, 15)
+    assert got.wind_ms[0] == expected.wind_ms and got.status[0] == expected.status
+    np.testing.assert_array_equal(np.ma.getmaskarray(got.wind_ms), [False, True, True])
+    assert got.status.data[1] == nerido.RetrievalStatus.invalid_input
