@@ -8,7 +8,8 @@ wind and rain retrieval, over numpy arrays.
 The computations are the C++ library's, compiled with its numerics flags:
 the results are the same bits. Each call broadcasts its arguments, then runs
 one compiled loop without the interpreter lock, so threads (Dask's threaded
-scheduler, a thread pool) compute in parallel.
+scheduler, a thread pool) compute in parallel; the loop looks for Ctrl-C
+every few tens of milliseconds, so KeyboardInterrupt ends a long call.
 """
 
 from nerido import _core

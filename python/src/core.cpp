@@ -90,6 +90,38 @@ void in_blocks(std::size_t n, std::size_t blocks, const Block& block) {
   }
 }
 
+// Elements a thread computes between two looks at a pending signal: about
+// 40 ms of work each, so that Ctrl-C interrupts a long call at once.
+inline constexpr std::size_t scenes_per_round = std::size_t{1} << 16;
+inline constexpr std::size_t retrievals_per_round = std::size_t{1} << 13;
+
+// Runs block(b, begin, end) over [0, n) as in_blocks does, in rounds of at
+// most `per_thread` elements a thread, with the interpreter lock released
+// during each round. Between rounds, with the lock held, a pending signal
+// (Ctrl-C) raises its exception (KeyboardInterrupt) in Python, and the loop
+// ends early when done() says so. Called with the lock held.
+template <typename Block, typename Done>
+void in_rounds(std::size_t n, std::size_t threads, std::size_t per_thread, const Block& block,
+               const Done& done) {
+  for (std::size_t start = 0; start < n;) {
+    const std::size_t end = start + std::min(n - start, per_thread * threads);
+    {
+      py::gil_scoped_release unlocked;
+      in_blocks(end - start, std::min(threads, end - start),
+                [&](std::size_t b, std::size_t begin, std::size_t stop) {
+                  block(b, start + begin, start + stop);
+                });
+    }
+    if (PyErr_CheckSignals() != 0) {
+      throw py::error_already_set();
+    }
+    if (done()) {
+      return;
+    }
+    start = end;
+  }
+}
+
 // Six brightness temperatures per scene into `out` (n x 6). An invalid scene
 // either stops the loop (the index of the first is returned) or gets six
 // NaNs. Returns -1 when no scene stopped it. On `threads` threads (see
@@ -114,26 +146,30 @@ std::ptrdiff_t scene_loop(const Floats& sst_c, const Floats& altitude_m, const F
   float* tb = out.mutable_data();
   const std::size_t blocks = thread_count(threads, n);
 
-  py::gil_scoped_release unlocked;
   // The first invalid scene of each block, or n.
   std::vector<std::size_t> stopped(blocks, n);
-  in_blocks(n, blocks, [&](std::size_t b, std::size_t begin, std::size_t end) {
-    nerido::EmissivityCache cache;
-    for (std::size_t i = begin; i < end; ++i) {
-      const nerido::Scene scene{sst[i], altitude[i], air[i], wind[i], rain[i]};
-      float* row = tb + i * nerido::channel_count;
-      if (nerido::first_invalid_field(scene)) {
-        if (stop_at_invalid) {
-          stopped[b] = i;
-          return;
+  const auto any_stopped = [&] { return *std::min_element(stopped.begin(), stopped.end()) < n; };
+  in_rounds(
+      n, blocks, scenes_per_round,
+      [&](std::size_t b, std::size_t begin, std::size_t end) {
+        nerido::EmissivityCache cache;
+        for (std::size_t i = begin; i < end; ++i) {
+          const nerido::Scene scene{sst[i], altitude[i], air[i], wind[i], rain[i]};
+          float* row = tb + i * nerido::channel_count;
+          if (nerido::first_invalid_field(scene)) {
+            if (stop_at_invalid) {
+              stopped[b] = i;
+              return;
+            }
+            std::fill(row, row + nerido::channel_count, quiet_nan);
+            continue;
+          }
+          const auto values =
+              nerido::brightness_temperatures(scene, cache.emissivities(scene.sst_c));
+          std::copy(values.begin(), values.end(), row);
         }
-        std::fill(row, row + nerido::channel_count, quiet_nan);
-        continue;
-      }
-      const auto values = nerido::brightness_temperatures(scene, cache.emissivities(scene.sst_c));
-      std::copy(values.begin(), values.end(), row);
-    }
-  });
+      },
+      any_stopped);
   const std::size_t first = *std::min_element(stopped.begin(), stopped.end());
   return first < n ? static_cast<std::ptrdiff_t>(first) : -1;
 }
@@ -178,22 +214,27 @@ py::tuple retrieval_loop(const Floats& tb_k, const Floats& sst_c, const Floats& 
   options.noise_k = noise_k;
   const std::size_t blocks = thread_count(threads, n);
   {
-    py::gil_scoped_release unlocked;
-    in_blocks(n, blocks, [&](std::size_t, std::size_t begin, std::size_t end) {
-      for (std::size_t i = begin; i < end; ++i) {
-        nerido::Observation observation{{}, sst[i], altitude[i], air[i]};
-        std::copy(tb + i * nerido::channel_count, tb + (i + 1) * nerido::channel_count,
-                  observation.tb_k.begin());
-        const nerido::Retrieval r = nerido::retrieve(observation, options);
-        const std::array<float, retrieval_float_count> values{
-            r.wind_ms,       r.rain_mmh, r.wind_sigma_ms, r.rain_sigma_mmh, r.wind_rain_correlation,
-            r.residual_rms_k};
-        for (std::size_t k = 0; k < retrieval_float_count; ++k) {
-          field_data[k][i] = values[k];
-        }
-        status_data[i] = static_cast<std::int8_t>(r.status);
-      }
-    });
+    in_rounds(
+        n, blocks, retrievals_per_round,
+        [&](std::size_t, std::size_t begin, std::size_t end) {
+          for (std::size_t i = begin; i < end; ++i) {
+            nerido::Observation observation{{}, sst[i], altitude[i], air[i]};
+            std::copy(tb + i * nerido::channel_count, tb + (i + 1) * nerido::channel_count,
+                      observation.tb_k.begin());
+            const nerido::Retrieval r = nerido::retrieve(observation, options);
+            const std::array<float, retrieval_float_count> values{r.wind_ms,
+                                                                  r.rain_mmh,
+                                                                  r.wind_sigma_ms,
+                                                                  r.rain_sigma_mmh,
+                                                                  r.wind_rain_correlation,
+                                                                  r.residual_rms_k};
+            for (std::size_t k = 0; k < retrieval_float_count; ++k) {
+              field_data[k][i] = values[k];
+            }
+            status_data[i] = static_cast<std::int8_t>(r.status);
+          }
+        },
+        [] { return false; });
   }
   py::tuple result(retrieval_float_count + 1);
   for (std::size_t k = 0; k < retrieval_float_count; ++k) {

@@ -219,3 +219,29 @@ def test_masked_channels_are_missing_and_masked_inputs_masked():
     assert got.wind_ms[0] == expected.wind_ms and got.status[0] == expected.status
     np.testing.assert_array_equal(np.ma.getmaskarray(got.wind_ms), [False, True, True])
     assert got.status.data[1] == nerido.RetrievalStatus.invalid_input
+
+
+def test_ctrl_c_interrupts_a_long_call():
+    """Regression: a long call raised KeyboardInterrupt only when it finished."""
+    child = r"""
+import os, signal, threading, time
+import numpy as np, nerido
+tb = np.broadcast_to(nerido.brightness_temperatures(28, 3000, 15, 10, 5), (2_000_000, 6))
+threading.Timer(0.3, lambda: os.kill(os.getpid(), signal.SIGINT)).start()
+start = time.monotonic()
+try:
+    nerido.retrieve(tb, 28, 3000, 15)
+    print("finished")
+except KeyboardInterrupt:
+    print(f"interrupted {time.monotonic() - start:.2f}")
+"""
+    import subprocess
+    import sys
+
+    run = subprocess.run([sys.executable, "-c", child], capture_output=True, text=True,
+                         timeout=120, check=True)
+    # Two million retrievals take about ten seconds; the interrupt comes after
+    # 0.3 s and must end the call long before that.
+    words = run.stdout.split()
+    assert words[0] == "interrupted", run.stdout
+    assert float(words[1]) < 5.0
