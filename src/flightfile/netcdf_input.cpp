@@ -34,7 +34,16 @@ std::string number_list(std::span<const double> values) {
 
 }  // namespace
 
+void limit_chunk_cache() noexcept {
+  // The number of chunk slots (a prime, as HDF5 advises) and the preemption
+  // of chunks already read whole (netCDF-C's defaults).
+  constexpr std::size_t slots = 1009;
+  constexpr float preemption = 0.75f;
+  (void)nc_set_chunk_cache(chunk_cache_bytes, slots, preemption);
+}
+
 NetcdfInput::NetcdfInput(const std::string& path) : name_(path) {
+  limit_chunk_cache();
   check(nc_open(path.c_str(), NC_NOWRITE, &id_), "cannot open it as NetCDF");
 }
 

@@ -29,6 +29,15 @@ class FileError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Bytes of HDF5's chunk cache for each variable of a netCDF-4 file nerido
+// opens or creates (netCDF-C's default is 16 MiB a variable, which made the
+// memory of a run grow with the number of variables). Files are read and
+// written in blocks of consecutive records, so a few chunks suffice.
+inline constexpr std::size_t chunk_cache_bytes = std::size_t{1} << 20;
+// Sets it for the files opened or created after it (a process-wide setting
+// of netCDF-C).
+void limit_chunk_cache() noexcept;
+
 // One variable of the file, as declared.
 struct Variable {
   int id = -1;

@@ -32,6 +32,7 @@ NetcdfOutput::NetcdfOutput(const std::string& path, const std::string& name,
                            std::span<const ComputedVariable> computed, const NetcdfInput* copy_from,
                            const std::string& history)
     : name_(name), input_(copy_from) {
+  limit_chunk_cache();
   check(nc_create(path.c_str(), NC_NETCDF4 | NC_CLASSIC_MODEL | NC_NOCLOBBER, &id_),
         "cannot create it");
   check(nc_def_dim(id_, records.name.c_str(), records.unlimited ? NC_UNLIMITED : records.length,
@@ -157,6 +158,16 @@ void NetcdfOutput::define_copy(const Variable& v, int record_in) {
   }
   check(nc_def_var(id_, v.name.c_str(), type, static_cast<int>(dims.size()), dims.data(), &c.out),
         "cannot define the variable " + v.name);
+  if (c.on_records) {
+    // Chunks of records_per_chunk records, as the computed variables.
+    std::vector<std::size_t> chunks{records_per_chunk};
+    for (std::size_t i = 1; i < v.dimensions.size(); ++i) {
+      chunks.push_back(std::max<std::size_t>(1, input_->dimension_length(v.dimensions[i])));
+    }
+    chunks[0] = std::min(chunks[0], std::max<std::size_t>(1, input_->dimension_length(record_in)));
+    check(nc_def_var_chunking(id_, c.out, NC_CHUNKED, chunks.data()),
+          "cannot chunk the variable " + v.name);
+  }
   copy_attributes(c);
   copied_.push_back(std::move(c));
 }
