@@ -29,16 +29,20 @@ Attenuation rain_attenuation(const ChannelConstants& channel, const RainPowers& 
   const double kappa = rain.r087 == 0.0 ? 0.0
                                         : dmath::exp(exponent * channel.log_frequency) *
                                               rain_scale_per_m * rain.r087;
-  const double elasticity =
-      rain_power + rain_frequency_exponent * rain_factor_power * channel.log_frequency * rain.r006;
-  return {kappa, kappa * elasticity};
+  return attenuation_of(channel, kappa, rain.r006);
 }
 
-ChannelSlopes smooth_brightness(const SceneConstants& scene, const ChannelConstants& channel,
-                                const WindLaw& wind, const RainPowers& rain) noexcept {
+Attenuation attenuation_of(const ChannelConstants& channel, double kappa_per_m,
+                           double r006) noexcept {
+  const double elasticity =
+      rain_power + rain_frequency_exponent * rain_factor_power * channel.log_frequency * r006;
+  return {kappa_per_m, kappa_per_m * elasticity};
+}
+
+ChannelSlopes brightness_slopes(const SceneConstants& scene, const ChannelConstants& channel,
+                                const WindLaw& wind, const Attenuation& att,
+                                const RainTransmissivity& tau) noexcept {
   const WindIncrement law = wind_increment(channel, wind);
-  const Attenuation att = rain_attenuation(channel, rain);
-  const RainTransmissivity tau = rain_transmissivity(scene, att.kappa_per_m);
   const EmissivityLine line = emissivity_line(scene, channel, tau);
   const double e = law.increment + channel.emissivity;
   const double tb = line.level_k + line.slope_k * e;
@@ -51,6 +55,12 @@ ChannelSlopes smooth_brightness(const SceneConstants& scene, const ChannelConsta
       path * (-rain_column_m * tau.down * (1.0 - e) * (channel.sky_k - scene.low_layer_k) -
               scene.rain_height_m * (surface_k - scene.upwelling_k));
   return {tb, line.slope_k * law.slope_per_ms, per_kappa * att.rate_elasticity_per_m};
+}
+
+ChannelSlopes smooth_brightness(const SceneConstants& scene, const ChannelConstants& channel,
+                                const WindLaw& wind, const RainPowers& rain) noexcept {
+  const Attenuation att = rain_attenuation(channel, rain);
+  return brightness_slopes(scene, channel, wind, att, rain_transmissivity(scene, att.kappa_per_m));
 }
 
 }  // namespace nerido::retrieval

@@ -138,12 +138,23 @@ struct EmissivityLine {
   return {path * down_k + scene.upwelling_k * (1.0 - path), path * (scene.sst_k - down_k)};
 }
 
+// The attenuation kappa (per metre) with its logarithmic derivative, given
+// R^0.06.
+[[nodiscard]] Attenuation attenuation_of(const ChannelConstants& channel, double kappa_per_m,
+                                         double r006) noexcept;
+
 // One channel's brightness and its derivatives.
 struct ChannelSlopes {
   double tb_k;
   double per_wind;      // dTb/dW (K per m/s)
   double per_log_rain;  // R dTb/dR (K), 0 at R = 0
 };
+// ... at a given attenuation and the rain's transmissivities.
+[[nodiscard]] ChannelSlopes brightness_slopes(const SceneConstants& scene,
+                                              const ChannelConstants& channel, const WindLaw& wind,
+                                              const Attenuation& att,
+                                              const RainTransmissivity& tau) noexcept;
+// ... of the smooth twin.
 [[nodiscard]] ChannelSlopes smooth_brightness(const SceneConstants& scene,
                                               const ChannelConstants& channel, const WindLaw& wind,
                                               const RainPowers& rain) noexcept;
