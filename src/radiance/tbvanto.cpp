@@ -107,8 +107,13 @@ RainTerms rain_terms(float rain_mmh) noexcept {
   return r;
 }
 
-BudgetTrace trace_terms(const AirTerms& air, const ChannelTerms& channel, float wind_ms,
-                        const RainTerms& rain) noexcept {
+namespace {
+
+// The whole budget, written once; inlined into its callers, so that
+// channel_brightness computes only what its brightness needs.
+[[gnu::always_inline]] inline BudgetTrace budget_terms(const AirTerms& air,
+                                                       const ChannelTerms& channel, float wind_ms,
+                                                       const RainTerms& rain) noexcept {
   BudgetTrace t{};
   t.wind_increment = wind_increment(wind_ms);
   t.frequency_correction = frequency_correction(channel.frequency_ghz, wind_ms);
@@ -145,6 +150,13 @@ BudgetTrace trace_terms(const AirTerms& air, const ChannelTerms& channel, float 
   return t;
 }
 
+}  // namespace
+
+BudgetTrace trace_terms(const AirTerms& air, const ChannelTerms& channel, float wind_ms,
+                        const RainTerms& rain) noexcept {
+  return budget_terms(air, channel, wind_ms, rain);
+}
+
 float channel_brightness(const AirTerms& air, const ChannelTerms& channel, float wind_ms,
                          const RainTerms& rain) noexcept {
   if (!channel.in_window) {
@@ -154,7 +166,7 @@ float channel_brightness(const AirTerms& air, const ChannelTerms& channel, float
     // The rain powers are undefined here; say so rather than guess.
     return std::numeric_limits<float>::quiet_NaN();
   }
-  return to_single(trace_terms(air, channel, wind_ms, rain).brightness_k);
+  return to_single(budget_terms(air, channel, wind_ms, rain).brightness_k);
 }
 
 BudgetTrace trace_budget(float frequency_ghz, float sst_k, float altitude_m, float air_k,

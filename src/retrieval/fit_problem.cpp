@@ -71,6 +71,27 @@ void exact_residuals(const FitProblem& p, float wind_ms, float rain_mmh,
   }
 }
 
+void exact_residuals(const FitProblem& p, float wind_ms, float rain_mmh,
+                     std::span<double> residuals, std::span<ChannelSlopes> slopes) noexcept {
+  const radiance::RainTerms rain = radiance::rain_terms(rain_mmh);
+  const WindLaw wind = wind_law(wide(wind_ms));
+  for (std::size_t k = 0; k < p.count; ++k) {
+    const ChannelConstants& c = p.channels[k];
+    if (!p.exact[k].in_window || rain.negative) {
+      const float tb = radiance::channel_brightness(p.air, p.exact[k], wind_ms, rain);
+      residuals[k] = (wide(tb) - p.measured_k[k]) * p.inverse_noise[k];
+      slopes[k] = smooth_brightness(p.scene, c, wind, rain_powers(wide(rain_mmh)));
+      continue;
+    }
+    const radiance::BudgetTrace t = radiance::trace_terms(p.air, p.exact[k], wind_ms, rain);
+    const float tb = to_single(t.brightness_k);
+    residuals[k] = (wide(tb) - p.measured_k[k]) * p.inverse_noise[k];
+    const RainTransmissivity tau{wide(t.rain_up_transmissivity), wide(t.rain_down_transmissivity)};
+    slopes[k] = brightness_slopes(
+        p.scene, c, wind, attenuation_of(c, t.rain_attenuation, wide(t.rain_rate_factor)), tau);
+  }
+}
+
 void smooth_residuals(const FitProblem& p, double wind_ms, double rain_mmh,
                       std::span<double> residuals) noexcept {
   const WindLaw wind = wind_law(wind_ms);

@@ -40,6 +40,13 @@ struct FitProblem {
 void exact_residuals(const FitProblem& problem, float wind_ms, float rain_mmh,
                      std::span<double> residuals) noexcept;
 
+// The same residuals, and with them each channel's derivatives in wind and
+// in log rain (per_wind, per_log_rain, unweighted) from the smooth twin's
+// formulas at the exact model's attenuation and transmissivities: no
+// exp or pow call beyond the model's own.
+void exact_residuals(const FitProblem& problem, float wind_ms, float rain_mmh,
+                     std::span<double> residuals, std::span<ChannelSlopes> slopes) noexcept;
+
 // The same residuals from the smooth twin (no single-precision steps).
 void smooth_residuals(const FitProblem& problem, double wind_ms, double rain_mmh,
                       std::span<double> residuals) noexcept;

@@ -11,7 +11,8 @@
 //   (or wind) of 0 is reported as exactly 0;
 // - a variable held at a bound is freed when the misfit falls on stepping
 //   into the domain.
-// The residuals are the exact model's; the Jacobian is the smooth twin's.
+// The residuals are the exact model's; the Jacobian is the smooth twin's
+// derivatives, taken at the model's own rain attenuation and transmissivities.
 #include <Eigen/Dense>
 #include <algorithm>
 #include <cmath>
@@ -80,20 +81,23 @@ class Residuals {
  public:
   Residuals(const FitProblem& problem, const Setup& setup) : p_(problem), s_(setup) {}
 
+  // The derivatives come with the residuals, and are kept for the
+  // Jacobian at the same point, which follows every accepted step.
   void residuals(const lm::Vector& x, lm::Residuals& f) const noexcept {
     const Point at = point_of(s_, x);
-    retrieval::exact_residuals(p_, to_single(at.wind_ms), to_single(at.rain_mmh), f);
+    retrieval::exact_residuals(p_, to_single(at.wind_ms), to_single(at.rain_mmh), f, slopes_);
+    slopes_at_ = x;
   }
 
   void jacobian(const lm::Vector& x, lm::Jacobian& j) const noexcept {
-    const Point at = point_of(s_, x);
-    const retrieval::WindLaw wind = retrieval::wind_law(at.wind_ms);
-    const retrieval::RainPowers rain = retrieval::rain_powers(at.rain_mmh);
+    if (x != slopes_at_) {
+      lm::Residuals unused{};
+      residuals(x, unused);
+    }
     const std::size_t rain_column = s_.wind_free ? 1 : 0;
     const double rho = s_.rain_free ? x[rain_column] : 0.0;
     for (std::size_t k = 0; k < p_.count; ++k) {
-      const retrieval::ChannelSlopes d =
-          retrieval::smooth_brightness(p_.scene, p_.channels[k], wind, rain);
+      const retrieval::ChannelSlopes& d = slopes_[k];
       if (s_.wind_free) {
         j[0][k] = d.per_wind * p_.inverse_noise[k];
       }
@@ -107,6 +111,9 @@ class Residuals {
  private:
   const FitProblem& p_;
   Setup s_;
+  mutable std::array<retrieval::ChannelSlopes, retrieval::max_channels> slopes_{};
+  mutable lm::Vector slopes_at_{std::numeric_limits<double>::quiet_NaN(),
+                                std::numeric_limits<double>::quiet_NaN()};
 };
 
 using ResidualArray = std::array<double, retrieval::max_channels>;

@@ -29,61 +29,20 @@ Attenuation rain_attenuation(const ChannelConstants& channel, const RainPowers& 
   const double kappa = rain.r087 == 0.0 ? 0.0
                                         : dmath::exp(exponent * channel.log_frequency) *
                                               rain_scale_per_m * rain.r087;
+  return attenuation_of(channel, kappa, rain.r006);
+}
+
+Attenuation attenuation_of(const ChannelConstants& channel, double kappa_per_m,
+                           double r006) noexcept {
   const double elasticity =
-      rain_power + rain_frequency_exponent * rain_factor_power * channel.log_frequency * rain.r006;
-  return {kappa, kappa * elasticity};
+      rain_power + rain_frequency_exponent * rain_factor_power * channel.log_frequency * r006;
+  return {kappa_per_m, kappa_per_m * elasticity};
 }
 
-WindLaw wind_law(double wind_ms) noexcept {
-  const double w = wind_ms;
-  WindLaw law{};
-  if (w < wide(first_join_ms)) {
-    law.increment = low_wind_slope * w;
-    law.slope_per_ms = low_wind_slope;
-  } else if (w < wide(second_join_ms)) {
-    law.increment = (mid_wind_linear * w + mid_wind_offset) + mid_wind_quadratic * w * w;
-    law.slope_per_ms = mid_wind_linear + 2.0 * mid_wind_quadratic * w;
-  } else {
-    law.increment = high_wind_slope * w - high_wind_offset;
-    law.slope_per_ms = high_wind_slope;
-  }
-  law.correction_factor =
-      (correction_quadratic * w * w + correction_linear * w) + correction_constant;
-  law.correction_slope_per_ms = 2.0 * correction_quadratic * w + correction_linear;
-  return law;
-}
-
-double transmissivity(double kappa_per_m, double path_m) noexcept {
-  return kappa_per_m == 0.0 ? 1.0 : dmath::exp(-kappa_per_m * path_m);
-}
-
-RainTransmissivity rain_transmissivity(const SceneConstants& scene, double kappa_per_m) noexcept {
-  return {transmissivity(kappa_per_m, scene.rain_height_m),
-          transmissivity(kappa_per_m, rain_column_m)};
-}
-
-namespace {
-
-// Downwelling brightness at the surface (K).
-double downwelling(const SceneConstants& scene, const ChannelConstants& channel,
-                   const RainTransmissivity& tau) noexcept {
-  return tau.down * channel.sky_k + scene.low_layer_k * (1.0 - tau.down);
-}
-
-}  // namespace
-
-EmissivityLine emissivity_line(const SceneConstants& scene, const ChannelConstants& channel,
-                               const RainTransmissivity& tau) noexcept {
-  const double path = tau.up * channel.air_transmissivity;
-  const double down_k = downwelling(scene, channel, tau);
-  return {path * down_k + scene.upwelling_k * (1.0 - path), path * (scene.sst_k - down_k)};
-}
-
-ChannelSlopes smooth_brightness(const SceneConstants& scene, const ChannelConstants& channel,
-                                const WindLaw& wind, const RainPowers& rain) noexcept {
+ChannelSlopes brightness_slopes(const SceneConstants& scene, const ChannelConstants& channel,
+                                const WindLaw& wind, const Attenuation& att,
+                                const RainTransmissivity& tau) noexcept {
   const WindIncrement law = wind_increment(channel, wind);
-  const Attenuation att = rain_attenuation(channel, rain);
-  const RainTransmissivity tau = rain_transmissivity(scene, att.kappa_per_m);
   const EmissivityLine line = emissivity_line(scene, channel, tau);
   const double e = law.increment + channel.emissivity;
   const double tb = line.level_k + line.slope_k * e;
@@ -96,6 +55,12 @@ ChannelSlopes smooth_brightness(const SceneConstants& scene, const ChannelConsta
       path * (-rain_column_m * tau.down * (1.0 - e) * (channel.sky_k - scene.low_layer_k) -
               scene.rain_height_m * (surface_k - scene.upwelling_k));
   return {tb, line.slope_k * law.slope_per_ms, per_kappa * att.rate_elasticity_per_m};
+}
+
+ChannelSlopes smooth_brightness(const SceneConstants& scene, const ChannelConstants& channel,
+                                const WindLaw& wind, const RainPowers& rain) noexcept {
+  const Attenuation att = rain_attenuation(channel, rain);
+  return brightness_slopes(scene, channel, wind, att, rain_transmissivity(scene, att.kappa_per_m));
 }
 
 }  // namespace nerido::retrieval

@@ -13,6 +13,8 @@
 #include <cstddef>
 
 #include "nerido/channels.hpp"
+#include "precision/precision.hpp"
+#include "radiance/budget_coefficients.hpp"
 
 namespace nerido::retrieval {
 
@@ -66,7 +68,25 @@ struct WindLaw {
   double correction_factor;  // times (f - 4.74 GHz)
   double correction_slope_per_ms;
 };
-[[nodiscard]] WindLaw wind_law(double wind_ms) noexcept;
+[[nodiscard]] inline WindLaw wind_law(double wind_ms) noexcept {
+  using namespace radiance::budget;
+  const double w = wind_ms;
+  WindLaw law{};
+  if (w < wide(first_join_ms)) {
+    law.increment = low_wind_slope * w;
+    law.slope_per_ms = low_wind_slope;
+  } else if (w < wide(second_join_ms)) {
+    law.increment = (mid_wind_linear * w + mid_wind_offset) + mid_wind_quadratic * w * w;
+    law.slope_per_ms = mid_wind_linear + 2.0 * mid_wind_quadratic * w;
+  } else {
+    law.increment = high_wind_slope * w - high_wind_offset;
+    law.slope_per_ms = high_wind_slope;
+  }
+  law.correction_factor =
+      (correction_quadratic * w * w + correction_linear * w) + correction_constant;
+  law.correction_slope_per_ms = 2.0 * correction_quadratic * w + correction_linear;
+  return law;
+}
 
 // A channel's emissivity increment and its derivative in the wind.
 struct WindIncrement {
@@ -82,15 +102,27 @@ struct WindIncrement {
 
 // exp(-kappa * path) over a path (m) of attenuation kappa (per metre): exactly
 // 1, without the exp call, when kappa is 0.
-[[nodiscard]] double transmissivity(double kappa_per_m, double path_m) noexcept;
+[[nodiscard]] inline double transmissivity(double kappa_per_m, double path_m) noexcept {
+  return kappa_per_m == 0.0 ? 1.0 : dmath::exp(-kappa_per_m * path_m);
+}
 
 // Transmissivities of the rain layer for a given attenuation.
 struct RainTransmissivity {
   double up;    // tau_R over the rain layer below the aircraft
   double down;  // tau_D over the fixed 4000 m column of the sky path
 };
-[[nodiscard]] RainTransmissivity rain_transmissivity(const SceneConstants& scene,
-                                                     double kappa_per_m) noexcept;
+[[nodiscard]] inline RainTransmissivity rain_transmissivity(const SceneConstants& scene,
+                                                            double kappa_per_m) noexcept {
+  return {transmissivity(kappa_per_m, scene.rain_height_m),
+          transmissivity(kappa_per_m, radiance::budget::rain_column_m)};
+}
+
+// Downwelling brightness at the surface (K).
+[[nodiscard]] inline double downwelling(const SceneConstants& scene,
+                                        const ChannelConstants& channel,
+                                        const RainTransmissivity& tau) noexcept {
+  return tau.down * channel.sky_k + scene.low_layer_k * (1.0 - tau.down);
+}
 
 // Brightness as an affine function of the surface emissivity at a fixed
 // rain: Tb = level_k + slope_k * e.
@@ -98,9 +130,18 @@ struct EmissivityLine {
   double level_k;
   double slope_k;  // dTb/de (K)
 };
-[[nodiscard]] EmissivityLine emissivity_line(const SceneConstants& scene,
-                                             const ChannelConstants& channel,
-                                             const RainTransmissivity& tau) noexcept;
+[[nodiscard]] inline EmissivityLine emissivity_line(const SceneConstants& scene,
+                                                    const ChannelConstants& channel,
+                                                    const RainTransmissivity& tau) noexcept {
+  const double path = tau.up * channel.air_transmissivity;
+  const double down_k = downwelling(scene, channel, tau);
+  return {path * down_k + scene.upwelling_k * (1.0 - path), path * (scene.sst_k - down_k)};
+}
+
+// The attenuation kappa (per metre) with its logarithmic derivative, given
+// R^0.06.
+[[nodiscard]] Attenuation attenuation_of(const ChannelConstants& channel, double kappa_per_m,
+                                         double r006) noexcept;
 
 // One channel's brightness and its derivatives.
 struct ChannelSlopes {
@@ -108,6 +149,12 @@ struct ChannelSlopes {
   double per_wind;      // dTb/dW (K per m/s)
   double per_log_rain;  // R dTb/dR (K), 0 at R = 0
 };
+// ... at a given attenuation and the rain's transmissivities.
+[[nodiscard]] ChannelSlopes brightness_slopes(const SceneConstants& scene,
+                                              const ChannelConstants& channel, const WindLaw& wind,
+                                              const Attenuation& att,
+                                              const RainTransmissivity& tau) noexcept;
+// ... of the smooth twin.
 [[nodiscard]] ChannelSlopes smooth_brightness(const SceneConstants& scene,
                                               const ChannelConstants& channel, const WindLaw& wind,
                                               const RainPowers& rain) noexcept;
