@@ -58,17 +58,15 @@ inline constexpr std::size_t scene_field_count = 5;  // the number of fields
 // table holds one of these per field, and every name, unit and range the
 // programs print or check is read from it.
 struct FieldRange {
-  std::string_view name;    // the field's name, e.g. "wind_ms" (also the CSV column)
-  std::string_view label;   // what it is, e.g. "surface wind speed"
-  std::string_view unit;    // e.g. "m/s"
-  std::string_view option;  // nerido-batch's option for it, without dashes, e.g. "wind"
-  float low;                // the lowest accepted value (or, if not inclusive, the bound)
-  bool low_inclusive;       // false for the altitude: 0 itself is refused
-  float high;               // always inclusive
-  // For files with CF attributes: the unit in UDUNITS-2's spelling (e.g.
-  // "m s-1"), and the field's CF standard name, empty where CF has none.
-  std::string_view cf_units;
-  std::string_view standard_name;
+  std::string_view name;           // the field's name, e.g. "wind_ms" (also the CSV column)
+  std::string_view label;          // what it is, e.g. "surface wind speed"
+  std::string_view unit;           // e.g. "m/s"
+  std::string_view option;         // nerido-batch's option for it, without dashes, e.g. "wind"
+  float low;                       // the lowest accepted value (or, if not inclusive, the bound)
+  bool low_inclusive;              // false for the altitude: 0 itself is refused
+  float high;                      // always inclusive
+  std::string_view cf_units;       // the unit as UDUNITS-2 and CF files spell it, e.g. "m s-1"
+  std::string_view standard_name;  // its CF standard name; empty where CF has none
 };
 
 // The table entry of one field.
