@@ -74,16 +74,16 @@ CsvSource::CsvSource(std::string name, ReadBytes read, WouldWait would_wait,
   }
   take(block, true);
   if (too_long_) {
-    throw DataError(where(line_) + ": header longer than " + std::to_string(max_record_) +
-                    " bytes");
+    throw DataError(CsvSource::where(line_) + ": header longer than " +
+                    std::to_string(max_record_) + " bytes");
   }
   if (block.records.empty()) {
     throw DataError(name_ + ": empty input, no header line");
   }
   const RecordSpan& header = block.records.front();
   if (!header.problem.empty()) {
-    throw DataError(where(header.line) + ": header field " + std::to_string(header.problem_field) +
-                    ": " + std::string(header.problem));
+    throw DataError(CsvSource::where(header.line) + ": header field " +
+                    std::to_string(header.problem_field) + ": " + std::string(header.problem));
   }
   header_ = block.record_text(header);
   header_line_ = header.line;
