@@ -168,6 +168,8 @@ TEST(NetcdfRetrieve, SameBitsAsTheCsvOfTheSameValues) {
   ASSERT_EQ(from_netcdf.status, 0) << from_netcdf.err;
   const Outcome from_csv = run_batch(dir, {"retrieve", "flight.csv", "-o", "csv.csv", "-q"});
   ASSERT_EQ(from_csv.status, 0) << from_csv.err;
+  // The CF time is written as UTC.
+  EXPECT_NE(read_file(dir / "netcdf.csv").find(",2026-09-01T12:00:03Z,"), std::string::npos);
   const auto netcdf_rows = last_fields(read_file(dir / "netcdf.csv"), 7);
   const auto csv_rows = last_fields(read_file(dir / "csv.csv"), 7);
   EXPECT_EQ(netcdf_rows, csv_rows);

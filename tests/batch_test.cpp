@@ -220,6 +220,37 @@ TEST(Fields, WrittenFieldsReadBackAsTheSameValues) {
 // ---------------------------------------------------------------------------
 // Numbers
 
+TEST(Times, Iso8601BothWays) {
+  struct Case {
+    const char* text;
+    bool read;
+    double epoch_seconds;
+  };
+  const Case cases[] = {
+      {"1970-01-01T00:00:00Z", true, 0.0},
+      {"2026-09-01T12:00:00Z", true, 1788264000.0},
+      {"2026-09-01 12:00:00", true, 1788264000.0},
+      {" 2026-09-01T12:00:00.250+00:00 ", true, 1788264000.25},
+      {"2024-02-29T23:59:59Z", true, 1709251199.0},
+      {"2026-09-01T12:00:00+02:00", false, 0.0},  // only UTC is read
+      {"2026-13-01T12:00:00Z", false, 0.0},
+      {"2026-09-01T24:00:00Z", false, 0.0},
+      {"2026-09-01", false, 0.0},
+      {"12:00:00", false, 0.0},
+      {"", false, 0.0},
+  };
+  for (const auto& c : cases) {
+    double seconds = -1.0;
+    EXPECT_EQ(read_iso_time(c.text, seconds), c.read) << c.text;
+    if (c.read) {
+      EXPECT_EQ(seconds, c.epoch_seconds) << c.text;
+    }
+  }
+  EXPECT_EQ(iso_time(1788264000.0), "2026-09-01T12:00:00Z");
+  EXPECT_EQ(iso_time(1788264000.25), "2026-09-01T12:00:00.250Z");
+  EXPECT_EQ(iso_time(-1.0), "1969-12-31T23:59:59Z");
+}
+
 TEST(Numbers, ReadAsTheNearestFloat) {
   struct Case {
     std::string text;

@@ -152,18 +152,22 @@ std::string NetcdfInput::about(const Variable& v, std::string_view what) const {
   return name_ + ": variable " + quoted(v.name) + ": " + std::string(what);
 }
 
-float ValueRule::value(double stored) const noexcept {
+double ValueRule::unpacked(double stored) const noexcept {
   if (std::isnan(stored) || stored < valid_min || stored > valid_max) {
-    return std::numeric_limits<float>::quiet_NaN();
+    return std::numeric_limits<double>::quiet_NaN();
   }
   for (const double m : missing) {
     if (stored == m) {
-      return std::numeric_limits<float>::quiet_NaN();
+      return std::numeric_limits<double>::quiet_NaN();
     }
   }
+  return unit(stored * scale + offset);
+}
+
+float ValueRule::value(double stored) const noexcept {
   // One rounding, at the end: reading or converting in single precision
   // would round twice.
-  return static_cast<float>(unit(stored * scale + offset));
+  return static_cast<float>(unpacked(stored));
 }
 
 ValueRule value_rule(const NetcdfInput& file, const Units& units, const Variable& v,

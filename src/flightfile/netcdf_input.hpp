@@ -94,6 +94,8 @@ struct ValueRule {
 
   // The value nerido takes for a stored value: NaN when missing or invalid.
   [[nodiscard]] float value(double stored) const noexcept;
+  // The same in double precision (times, which a float cannot hold).
+  [[nodiscard]] double unpacked(double stored) const noexcept;
 };
 
 // The rule of variable `v` for values in `unit` (UDUNITS-2's spelling). A

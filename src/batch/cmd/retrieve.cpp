@@ -2,6 +2,7 @@
 // measured brightness temperatures and the SST, altitude and air
 // temperature, appended to each row; and their picture.
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -43,6 +44,18 @@ RetrievalOptions retrieval_options(const RetrieveOptions& options) {
   return retrieval;
 }
 
+// The --x value of a row: a number, or an ISO 8601 time (`time` set) in
+// seconds since 1970.
+bool read_x(std::string_view text, double& x, bool& time) {
+  const std::string_view trimmed = trim_blanks(text);
+  const auto [end, error] = std::from_chars(trimmed.data(), trimmed.data() + trimmed.size(), x);
+  if (error == std::errc() && end == trimmed.data() + trimmed.size() && std::isfinite(x)) {
+    return true;
+  }
+  time = read_iso_time(trimmed, x);
+  return time;
+}
+
 // A number cell; empty for NaN (the results of an invalid input).
 void append_cell(std::string& out, float value, NumberFormat format) {
   out += ',';
@@ -55,10 +68,13 @@ void append_cell(std::string& out, float value, NumberFormat format) {
 // band shaded, the rows whose status is not ok marked by status; titled
 // with the file and the fixed noise. The data lines are
 // "x wind wind_sigma rain rain_sigma status".
-void write_retrieval_commands(const ScriptOutput& out, const RetrieveOptions& options) {
+void write_retrieval_commands(const ScriptOutput& out, const RetrieveOptions& options,
+                              bool time_axis) {
   const std::string noise = options.noise.empty() ? "0.5" : options.noise;
   std::string c = "set grid\nset key outside right top\nset xlabel " +
-                  gnuplot_string(options.x_column) + "\nset multiplot layout 2,1 title " +
+                  gnuplot_string(options.x_column + (time_axis ? " (UTC)" : "")) + "\n" +
+                  (time_axis ? "set xdata time\nset timefmt '%s'\nset format x '%H:%M'\n" : "") +
+                  "set multiplot layout 2,1 title " +
                   gnuplot_string("nerido-batch retrieve: " +
                                  (options.rows.input == "-" ? "<stdin>" : options.rows.input) +
                                  ", noise " + noise + " K") +
@@ -87,6 +103,18 @@ void write_retrieval_commands(const ScriptOutput& out, const RetrieveOptions& op
   out(c + "unset multiplot\n");
 }
 
+// True when the picture's x values are times: the first data line's last field.
+bool time_axis(const ScratchFile& data) {
+  std::string first;
+  data.read_back([&](std::string_view piece) {
+    if (first.find('\n') == std::string::npos) {
+      first += piece.substr(0, 256);
+    }
+  });
+  const std::string_view line = std::string_view(first).substr(0, first.find('\n'));
+  return line.ends_with(" 1");
+}
+
 int run_retrieve(RetrieveOptions& options, const std::atomic<bool>& stop_requested) {
   const RetrievalOptions retrieval = retrieval_options(options);
   if (options.picture.path.empty()) {
@@ -103,7 +131,8 @@ int run_retrieve(RetrieveOptions& options, const std::atomic<bool>& stop_request
     }
     return draw_picture(
         options.picture, "retrieval", data,
-        [&](const ScriptOutput& out) { write_retrieval_commands(out, options); }, output_name);
+        [&](const ScriptOutput& out) { write_retrieval_commands(out, options, time_axis(data)); },
+        output_name);
   };
   return run_file(retrieve_conversion(retrieval, options.rows.out.format, options.x_column),
                   options.rows, stop_requested, &data, draw);
@@ -171,14 +200,18 @@ RowConversion retrieve_conversion(const RetrievalOptions& options, NumberFormat 
       }
       cells += ',';
       cells += status_name(r.status);
-      float x = 0.0f;
+      double x = 0.0;
+      bool time = false;
       if (collect_x && r.status != RetrievalStatus::invalid_input &&
-          read_number(values[x_input], x) == NumberRead::ok) {
-        for (const float value : {x, r.wind_ms, r.wind_sigma_ms, r.rain_mmh, r.rain_sigma_mmh}) {
+          read_x(values[x_input], x, time)) {
+        std::array<char, 32> digits{};
+        const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), x);
+        side.append(digits.data(), end.ptr).push_back(' ');
+        for (const float value : {r.wind_ms, r.wind_sigma_ms, r.rain_mmh, r.rain_sigma_mmh}) {
           append_number(side, value);
           side += ' ';
         }
-        side += std::to_string(static_cast<int>(r.status)) + "\n";
+        side += std::to_string(static_cast<int>(r.status)) + (time ? " 1\n" : " 0\n");
       }
       return true;
     });

@@ -20,6 +20,8 @@ using flightfile::ComputedVariable;
 
 // The unit of measured Tb: that of the computed ones.
 constexpr std::string_view tb_units = brightness_temperature_output.cf_units;
+// Times: seconds since the Unix epoch, in UTC.
+constexpr std::string_view epoch_units = "seconds since 1970-01-01 00:00:00 UTC";
 // The unit the channel coordinate is converted to.
 constexpr std::string_view frequency_units = "GHz";
 
@@ -71,6 +73,7 @@ struct NetcdfSource::Column {
   std::size_t channel = 0;   // index along the second dimension of a (record, channel) variable
   std::size_t channels = 1;  // that dimension's length; 1 for a variable on the records alone
   bool raw = false;          // passed through as stored
+  bool time = false;         // a CF time ("UNIT since DATE"), in seconds since 1970, as text
   std::vector<double> values;
 };
 
@@ -226,6 +229,16 @@ NetcdfSource::NetcdfSource(flightfile::NetcdfInput file, std::span<const std::st
         columns_.push_back(std::move(c));
       }
     }
+    // CF times ("seconds since 2026-09-01 12:00") read as UTC times.
+    for (auto& c : columns_) {
+      const auto units = c.raw ? file_.text(c.variable, "units") : std::nullopt;
+      if (units && units->find(" since ") != std::string::npos) {
+        bool no_units = false;
+        c.rule = flightfile::value_rule(file_, units_, c.variable, epoch_units, no_units);
+        c.time = true;
+        c.raw = false;
+      }
+    }
   } catch (const flightfile::FileError& error) {
     throw DataError(error.what());
   }
@@ -266,7 +279,9 @@ bool NetcdfSource::read(RecordBlock& block) {
       c.values.resize(count);
       for (std::size_t r = 0; r < count; ++r) {
         const double stored = stored_[r * c.channels + c.channel];
-        c.values[r] = c.raw ? stored : static_cast<double>(c.rule.value(stored));
+        c.values[r] = c.raw    ? stored
+                      : c.time ? c.rule.unpacked(stored)
+                               : static_cast<double>(c.rule.value(stored));
       }
     }
   } catch (const flightfile::FileError& error) {
@@ -285,7 +300,9 @@ bool NetcdfSource::read(RecordBlock& block) {
       field.offset = static_cast<std::uint32_t>(block.text.size());
       const double value = columns_[i].values[r];
       if (!std::isnan(value)) {
-        if (columns_[i].raw) {
+        if (columns_[i].time) {
+          block.text += iso_time(value);
+        } else if (columns_[i].raw) {
           std::array<char, 32> digits{};
           const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), value);
           block.text.append(digits.data(), end.ptr);

@@ -6,7 +6,9 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <limits>
 #include <system_error>
 
@@ -154,5 +156,54 @@ void report_line(std::string_view text) {
 }
 
 void report(std::string_view text) { report_line("nerido-batch: " + std::string(text)); }
+
+std::string iso_time(double epoch_seconds) {
+  const double whole = std::floor(epoch_seconds);
+  const auto seconds = static_cast<std::time_t>(whole);
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  std::array<char, 32> text{};
+  std::size_t size = std::strftime(text.data(), text.size(), "%Y-%m-%dT%H:%M:%S", &utc);
+  std::string result(text.data(), size);
+  if (const double fraction = epoch_seconds - whole; fraction > 0.0) {
+    // Milliseconds: finer than any radiometer's record rate.
+    const auto millis = std::lround(fraction * 1000.0);
+    if (millis > 0 && millis < 1000) {
+      std::array<char, 8> digits{};
+      std::snprintf(digits.data(), digits.size(), ".%03ld", millis);
+      result += digits.data();
+    }
+  }
+  return result + "Z";
+}
+
+bool read_iso_time(std::string_view text, double& epoch_seconds) noexcept {
+  text = trim_blanks(text);
+  int year = 0;
+  int month = 0;
+  int day = 0;
+  int hour = 0;
+  int minute = 0;
+  double second = 0.0;
+  int used = 0;
+  const std::string copy(text.substr(0, 64));
+  if (std::sscanf(copy.c_str(), "%4d-%2d-%2d%*1[T ]%2d:%2d:%lf%n", &year, &month, &day, &hour,
+                  &minute, &second, &used) != 6) {
+    return false;
+  }
+  const std::string_view zone = std::string_view(copy).substr(static_cast<std::size_t>(used));
+  if (!(zone.empty() || zone == "Z" || zone == "+00:00") || month < 1 || month > 12 || day < 1 ||
+      day > 31 || hour > 23 || minute > 59 || !(second >= 0.0 && second < 61.0)) {
+    return false;
+  }
+  std::tm utc{};
+  utc.tm_year = year - 1900;
+  utc.tm_mon = month - 1;
+  utc.tm_mday = day;
+  utc.tm_hour = hour;
+  utc.tm_min = minute;
+  epoch_seconds = static_cast<double>(timegm(&utc)) + second;
+  return true;
+}
 
 }  // namespace nerido::batch

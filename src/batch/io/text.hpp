@@ -36,6 +36,14 @@ void append_number(std::string& out, float value, NumberFormat format = {});
 // "1 row", "2 rows": `n` and `thing`, plural but for 1.
 [[nodiscard]] std::string count_of(std::uint64_t n, std::string_view thing);
 
+// A UTC time as ISO 8601 text, "2026-09-01T12:00:00Z" (with decimals of
+// the second where it has them), from seconds since 1970-01-01 00:00 UTC.
+[[nodiscard]] std::string iso_time(double epoch_seconds);
+// Reads "2026-09-01T12:00:00Z" ("T" or a space, decimals of the second,
+// "Z", "+00:00" or nothing for UTC) as seconds since 1970-01-01 00:00 UTC;
+// false for anything else.
+[[nodiscard]] bool read_iso_time(std::string_view text, double& epoch_seconds) noexcept;
+
 // `text` without the blanks (spaces, tabs) around it.
 [[nodiscard]] std::string_view trim_blanks(std::string_view text) noexcept;
 
