@@ -16,8 +16,6 @@
 #include "batch/errors.hpp"
 #include "batch/io/text.hpp"
 
-extern char** environ;
-
 namespace nerido::batch {
 namespace {
 
@@ -63,7 +61,7 @@ int run_gnuplot(const std::function<void(const ScriptOutput&)>& write_script,
   };
   std::array<int, 2> pipe_fds{};
   if (::pipe2(pipe_fds.data(), O_CLOEXEC) != 0) {
-    throw cannot_draw(std::strerror(errno));
+    throw cannot_draw(error_text(errno));
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -77,9 +75,8 @@ int run_gnuplot(const std::function<void(const ScriptOutput&)>& write_script,
   ::close(pipe_fds[0]);
   if (spawned != 0) {
     ::close(pipe_fds[1]);
-    throw cannot_draw(spawned == ENOENT
-                          ? "gnuplot not found (Debian package gnuplot-nox)"
-                          : "cannot run gnuplot: " + std::string(std::strerror(spawned)));
+    throw cannot_draw(spawned == ENOENT ? "gnuplot not found (Debian package gnuplot-nox)"
+                                        : "cannot run gnuplot: " + error_text(spawned));
   }
   // SIGPIPE ignored meanwhile (only this thread runs): once gnuplot has
   // ended, writes do nothing, and its exit status says why.

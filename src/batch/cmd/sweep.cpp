@@ -266,8 +266,10 @@ void write_sweep_commands(const ScriptOutput& out, const Picture& p, const Axes&
     if (p.channel && ch != *p.channel) {
       continue;
     }
-    c += "set origin " + std::to_string(width / columns * (panel % columns)) + "," +
-         std::to_string(height / rows * (rows - 1 - panel / columns)) + "\nset size " +
+    const int column = panel % columns;
+    const int row = panel / columns;  // from the top
+    c += "set origin " + std::to_string(width / columns * column) + "," +
+         std::to_string(height / rows * (rows - 1 - row)) + "\nset size " +
          std::to_string(width / columns) + "," + std::to_string(height / rows) + "\nset title " +
          gnuplot_string(number_text(channels_ghz[ch]) + " GHz") + "\nplot ";
     for (std::uint64_t k = 0; k < curves; ++k) {

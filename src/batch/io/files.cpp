@@ -16,7 +16,7 @@
 namespace nerido::batch {
 namespace {
 
-std::string system_reason() { return std::strerror(errno); }
+std::string system_reason() { return error_text(errno); }
 
 // Characters of the random part of a name made by mkdtemp and mkstemp.
 constexpr std::string_view random_part = "XXXXXX";

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <limits>
 #include <system_error>
@@ -157,43 +158,81 @@ void report_line(std::string_view text) {
 
 void report(std::string_view text) { report_line("nerido-batch: " + std::string(text)); }
 
+namespace {
+
+// Reads exactly `count` decimal digits at `at` (moved past them).
+bool take_digits(std::string_view text, std::size_t& at, std::size_t count, int& value) {
+  if (text.size() - at < count) {
+    return false;
+  }
+  value = 0;
+  for (std::size_t i = 0; i < count; ++i, ++at) {
+    if (text[at] < '0' || text[at] > '9') {
+      return false;
+    }
+    value = value * 10 + (text[at] - '0');
+  }
+  return true;
+}
+
+// Reads one of `chars` at `at` (moved past it).
+bool take_one_of(std::string_view text, std::size_t& at, std::string_view chars) {
+  if (at < text.size() && chars.find(text[at]) != std::string_view::npos) {
+    ++at;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 std::string iso_time(double epoch_seconds) {
   const double whole = std::floor(epoch_seconds);
   const auto seconds = static_cast<std::time_t>(whole);
   std::tm utc{};
   gmtime_r(&seconds, &utc);
   std::array<char, 32> text{};
-  std::size_t size = std::strftime(text.data(), text.size(), "%Y-%m-%dT%H:%M:%S", &utc);
+  const std::size_t size = std::strftime(text.data(), text.size(), "%Y-%m-%dT%H:%M:%S", &utc);
   std::string result(text.data(), size);
-  if (const double fraction = epoch_seconds - whole; fraction > 0.0) {
-    // Milliseconds: finer than any radiometer's record rate.
-    const auto millis = std::lround(fraction * 1000.0);
-    if (millis > 0 && millis < 1000) {
-      std::array<char, 8> digits{};
-      std::snprintf(digits.data(), digits.size(), ".%03ld", millis);
-      result += digits.data();
-    }
+  // Milliseconds where there are any: finer than any radiometer's record rate.
+  const auto millis = std::lround((epoch_seconds - whole) * 1000.0);
+  if (millis > 0 && millis < 1000) {
+    const std::string digits = std::to_string(1000 + millis);  // "1250": the three digits padded
+    result.append(".").append(digits, 1, 3);
   }
   return result + "Z";
 }
 
 bool read_iso_time(std::string_view text, double& epoch_seconds) noexcept {
   text = trim_blanks(text);
+  std::size_t at = 0;
   int year = 0;
   int month = 0;
   int day = 0;
   int hour = 0;
   int minute = 0;
-  double second = 0.0;
-  int used = 0;
-  const std::string copy(text.substr(0, 64));
-  if (std::sscanf(copy.c_str(), "%4d-%2d-%2d%*1[T ]%2d:%2d:%lf%n", &year, &month, &day, &hour,
-                  &minute, &second, &used) != 6) {
+  int second = 0;
+  if (!(take_digits(text, at, 4, year) && take_one_of(text, at, "-") &&
+        take_digits(text, at, 2, month) && take_one_of(text, at, "-") &&
+        take_digits(text, at, 2, day) && take_one_of(text, at, "T ") &&
+        take_digits(text, at, 2, hour) && take_one_of(text, at, ":") &&
+        take_digits(text, at, 2, minute) && take_one_of(text, at, ":") &&
+        take_digits(text, at, 2, second))) {
     return false;
   }
-  const std::string_view zone = std::string_view(copy).substr(static_cast<std::size_t>(used));
+  double fraction = 0.0;
+  if (at < text.size() && text[at] == '.') {
+    const std::size_t start = at;
+    for (++at; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+    }
+    const auto parsed = std::from_chars(text.data() + start, text.data() + at, fraction);
+    if (at == start + 1 || parsed.ec != std::errc()) {
+      return false;
+    }
+  }
+  const std::string_view zone = text.substr(at);
   if (!(zone.empty() || zone == "Z" || zone == "+00:00") || month < 1 || month > 12 || day < 1 ||
-      day > 31 || hour > 23 || minute > 59 || !(second >= 0.0 && second < 61.0)) {
+      day > 31 || hour > 23 || minute > 59 || second > 60) {
     return false;
   }
   std::tm utc{};
@@ -202,8 +241,15 @@ bool read_iso_time(std::string_view text, double& epoch_seconds) noexcept {
   utc.tm_mday = day;
   utc.tm_hour = hour;
   utc.tm_min = minute;
-  epoch_seconds = static_cast<double>(timegm(&utc)) + second;
+  utc.tm_sec = second;
+  epoch_seconds = static_cast<double>(timegm(&utc)) + fraction;
   return true;
+}
+
+std::string error_text(int errnum) {
+  std::array<char, 256> buffer{};
+  // The GNU strerror_r: answers its text, in `buffer` or a static string.
+  return ::strerror_r(errnum, buffer.data(), buffer.size());
 }
 
 }  // namespace nerido::batch

@@ -61,6 +61,10 @@ void append_number(std::string& out, float value, NumberFormat format = {});
 // (errno set) when the descriptor refuses them.
 [[nodiscard]] bool write_all(int fd, std::string_view bytes) noexcept;
 
+// The C library's text for the error number `errnum` (thread-safe, unlike
+// strerror: the row pipeline runs on several threads).
+[[nodiscard]] std::string error_text(int errnum);
+
 // "nerido-batch: TEXT" as one line on standard error; report_line without the prefix.
 void report(std::string_view text);
 void report_line(std::string_view text);
