@@ -246,9 +246,8 @@ py::tuple retrieval_loop(const Floats& tb_k, const Floats& sst_c, const Floats& 
 
 std::vector<std::string> retrieval_status_names() {
   std::vector<std::string> names;
-  for (auto s = nerido::RetrievalStatus::ok; s <= nerido::RetrievalStatus::invalid_input;
-       s = static_cast<nerido::RetrievalStatus>(static_cast<int>(s) + 1)) {
-    names.emplace_back(nerido::status_name(s));
+  for (int s = 0; s < nerido::retrieval_status_count; ++s) {
+    names.emplace_back(nerido::status_name(static_cast<nerido::RetrievalStatus>(s)));
   }
   return names;
 }

@@ -65,6 +65,10 @@ enum class RetrievalStatus {
                   // channels, or unusable options (see RetrievalOptions)
 };
 
+// The number of statuses: their values are 0 to retrieval_status_count - 1
+// (the values files store as flags).
+inline constexpr int retrieval_status_count = 5;
+
 // The status's name: "ok", "at_bound", "poor_fit", "not_converged", "invalid_input".
 [[nodiscard]] std::string_view status_name(RetrievalStatus status) noexcept;
 

@@ -49,7 +49,7 @@ std::string in_quotes(std::string_view text) {
 
 // The column of the retrieval's status, and its statuses in order.
 constexpr std::string_view status_column = retrieval_outputs.back().name;
-constexpr int status_count = static_cast<int>(RetrievalStatus::invalid_input) + 1;
+constexpr int status_count = retrieval_status_count;
 
 void add_attribute(ComputedVariable& v, std::string_view name, std::string_view value) {
   if (!value.empty()) {
