@@ -61,15 +61,11 @@ inline std::vector<std::string> names_starting(const TempDir& dir, std::string_v
 
 // Under AddressSanitizer and ThreadSanitizer a program's peak memory is
 // mostly shadow memory and quarantine (300 MB for a run that needs 15 MB):
-// the bounds on memory are checked in the other builds.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// the bounds on memory are checked in the other builds. NERIDO_SANITIZED is
+// set by the build for the tests of a sanitizer build (the test program
+// itself may not be instrumented: it only runs nerido-batch).
+#if defined(NERIDO_SANITIZED)
 inline constexpr bool peak_memory_meaningful = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-inline constexpr bool peak_memory_meaningful = false;
-#else
-inline constexpr bool peak_memory_meaningful = true;
-#endif
 #else
 inline constexpr bool peak_memory_meaningful = true;
 #endif
