@@ -7,6 +7,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -139,7 +140,8 @@ class FlightFile : public ::testing::Test {
       tb_values[i] = 110.0f + static_cast<float>(i);
     }
     nc_put_var_float(id, tb, tb_values.data());
-    const double sst_values[] = {301.15, -999.0, 250.0, 271.15, NAN};
+    const double sst_values[] = {301.15, -999.0, 250.0, 271.15,
+                                 std::numeric_limits<double>::quiet_NaN()};
     const short alt_values[] = {300, -32767, 0, 1000, 1};
     const float wind_values[] = {10.0f, 0.5f, 150.0f, 0.0f, 3.25f};
     const double freq_mhz[] = {7090.0, 4740.0, 6690.0, 5310.0, 6020.0, 5570.0};
