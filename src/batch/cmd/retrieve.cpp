@@ -85,13 +85,15 @@ void write_retrieval_commands(const ScriptOutput& out, const RetrieveOptions& op
   for (const auto& [value, sigma, name, unit] : panels) {
     const std::string v = "$" + std::string(value);
     const std::string s = "$" + std::string(sigma);
-    c += "set ylabel " + gnuplot_string(std::string(name) + " (" + std::string(unit) + ")") +
-         "\nplot $retrieval using 1:(" + v + " > " + s + " ? " + v + " - " + s + " : 0):(" + v +
-         " + " + s +
-         ") with filledcurves fillcolor rgb '#9ecae1' fillstyle solid 1.0 noborder "
-         "title '±1 sigma', $retrieval using 1:" +
-         std::string(value) + " with lines linecolor rgb '#08519c' linewidth 1 title " +
-         gnuplot_string(name);
+    std::string label(name);
+    label.append(" (").append(unit).append(")");
+    c.append("set ylabel ").append(gnuplot_string(label));
+    // The band from value - sigma (at least 0) to value + sigma, then the value.
+    c.append("\nplot $retrieval using 1:(").append(v).append(" > ").append(s).append(" ? ");
+    c.append(v).append(" - ").append(s).append(" : 0):(").append(v).append(" + ").append(s);
+    c.append(") with filledcurves fillcolor rgb '#9ecae1' fillstyle solid 1.0 noborder ");
+    c.append("title '±1 sigma', $retrieval using 1:").append(value);
+    c.append(" with lines linecolor rgb '#08519c' linewidth 1 title ").append(gnuplot_string(name));
     for (int status = 1; status <= 3; ++status) {
       c += ", $retrieval using 1:($6 == " + std::to_string(status) + " ? " + v +
            " : NaN) with points pointtype " + std::to_string(4 + 2 * status) +
