@@ -51,6 +51,17 @@ std::string in_quotes(std::string_view text) {
 constexpr std::string_view status_column = retrieval_outputs.back().name;
 constexpr int status_count = retrieval_status_count;
 
+// A status's name, as the retrieval writes it (nothing in a build without
+// the retrieval, which has no status column).
+std::string_view status_text(int status) {
+#if NERIDO_HAVE_RETRIEVAL
+  return status_name(static_cast<RetrievalStatus>(status));
+#else
+  (void)status;
+  return {};
+#endif
+}
+
 void add_attribute(ComputedVariable& v, std::string_view name, std::string_view value) {
   if (!value.empty()) {
     v.attributes.emplace_back(name, value);
@@ -395,7 +406,7 @@ void NetcdfSink::begin(std::span<const std::string> input, std::span<const std::
         std::string meanings;
         for (int s = 0; s < status_count; ++s) {
           v.flag_values.push_back(static_cast<signed char>(s));
-          meanings.append(s == 0 ? "" : " ").append(status_name(static_cast<RetrievalStatus>(s)));
+          meanings.append(s == 0 ? "" : " ").append(status_text(s));
         }
         add_attribute(v, "flag_meanings", meanings);
       }
@@ -446,7 +457,7 @@ void NetcdfSink::write(const RecordBlock& block) {
       }
       if (variables_[t.variable].type == ComputedVariable::Type::flag) {
         for (int s = 0; s < status_count; ++s) {
-          if (text == status_name(static_cast<RetrievalStatus>(s))) {
+          if (text == status_text(s)) {
             t.flags[r] = static_cast<signed char>(s);
           }
         }
