@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "batch_program_runner.hpp"
+#include "netcdf_text.hpp"
 
 namespace {
 
@@ -142,16 +143,6 @@ std::vector<std::string> last_fields(const std::string& csv, std::size_t count) 
   return rows;
 }
 
-std::string attribute(int id, int var, const char* name) {
-  std::size_t length = 0;
-  if (nc_inq_attlen(id, var, name, &length) != NC_NOERR) {
-    return "";
-  }
-  std::string value(length, '\0');
-  nc_get_att_text(id, var, name, value.data());
-  return value;
-}
-
 const std::vector<std::string> map_args = {"--map", "altitude_m=RADALT", "--map", "tb=TB"};
 
 std::vector<std::string> with(std::vector<std::string> args, const std::vector<std::string>& more) {
@@ -186,9 +177,9 @@ TEST(NetcdfRetrieve, NetcdfOutputHasTheInputTheResultsAndTheirAttributes) {
   const auto expected = last_fields(read_file(dir / "csv.csv"), 7);
   int id = 0;
   ASSERT_EQ(nc_open((dir / "out.nc").c_str(), NC_NOWRITE, &id), NC_NOERR);
-  EXPECT_EQ(attribute(id, NC_GLOBAL, "Conventions"), "CF-1.8");
-  EXPECT_EQ(attribute(id, NC_GLOBAL, "title"), "a test flight");
-  const std::string history = attribute(id, NC_GLOBAL, "history");
+  EXPECT_EQ(text_attribute(id, NC_GLOBAL, "Conventions"), "CF-1.8");
+  EXPECT_EQ(text_attribute(id, NC_GLOBAL, "title"), "a test flight");
+  const std::string history = text_attribute(id, NC_GLOBAL, "history");
   EXPECT_TRUE(history.starts_with("2026-09-01 made by the test\n")) << history;
   EXPECT_NE(history.find("Z nerido-batch "), std::string::npos) << history;
   // The input's variables are there, as they were.
@@ -198,9 +189,9 @@ TEST(NetcdfRetrieve, NetcdfOutputHasTheInputTheResultsAndTheirAttributes) {
   }
   int wind = -1;
   ASSERT_EQ(nc_inq_varid(id, "ret_wind_ms", &wind), NC_NOERR);
-  EXPECT_EQ(attribute(id, wind, "standard_name"), "wind_speed");
-  EXPECT_EQ(attribute(id, wind, "units"), "m s-1");
-  EXPECT_EQ(attribute(id, wind, "ancillary_variables"), "ret_wind_sigma_ms");
+  EXPECT_EQ(text_attribute(id, wind, "standard_name"), "wind_speed");
+  EXPECT_EQ(text_attribute(id, wind, "units"), "m s-1");
+  EXPECT_EQ(text_attribute(id, wind, "ancillary_variables"), "ret_wind_sigma_ms");
   float winds[4] = {};
   nc_get_var_float(id, wind, winds);
   for (std::size_t r = 0; r < 4; ++r) {
@@ -209,8 +200,8 @@ TEST(NetcdfRetrieve, NetcdfOutputHasTheInputTheResultsAndTheirAttributes) {
   }
   int status = -1;
   ASSERT_EQ(nc_inq_varid(id, "ret_status", &status), NC_NOERR);
-  EXPECT_EQ(attribute(id, status, "standard_name"), "status_flag");
-  EXPECT_EQ(attribute(id, status, "flag_meanings"),
+  EXPECT_EQ(text_attribute(id, status, "standard_name"), "status_flag");
+  EXPECT_EQ(text_attribute(id, status, "flag_meanings"),
             "ok at_bound poor_fit not_converged invalid_input");
   nc_type type = NC_NAT;
   nc_inq_vartype(id, status, &type);

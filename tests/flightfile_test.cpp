@@ -15,8 +15,11 @@
 #include "flightfile/netcdf_output.hpp"
 #include "flightfile/units.hpp"
 #include "nerido/nerido.hpp"
+#include "netcdf_text.hpp"
 
 namespace {
+
+using nerido::testing::text_attribute;
 
 using nerido::flightfile::FileError;
 using nerido::flightfile::NetcdfInput;
@@ -240,17 +243,6 @@ TEST_F(FlightFile, ChannelsMatchedByFrequencyInAnyOrder) {
   EXPECT_EQ(index, (std::array<std::size_t, 6>{1, 3, 5, 4, 2, 0}));
 }
 
-// Reads a text attribute of the output back ("" when it has none).
-std::string attribute(int id, int variable, const char* name) {
-  std::size_t length = 0;
-  if (nc_inq_attlen(id, variable, name, &length) != NC_NOERR) {
-    return "";
-  }
-  std::string value(length, '\0');
-  nc_get_att_text(id, variable, name, value.data());
-  return value;
-}
-
 TEST_F(FlightFile, OutputCopiesTheInputAndDescribesWhatWasComputed) {
   using nerido::flightfile::ComputedVariable;
   const auto out = path_.string() + ".out.nc";
@@ -286,13 +278,13 @@ TEST_F(FlightFile, OutputCopiesTheInputAndDescribesWhatWasComputed) {
   int format = 0;
   nc_inq_format(id, &format);
   EXPECT_EQ(format, NC_FORMAT_NETCDF4_CLASSIC);
-  EXPECT_EQ(attribute(id, NC_GLOBAL, "Conventions"), "CF-1.8");
-  EXPECT_EQ(attribute(id, NC_GLOBAL, "history"),
+  EXPECT_EQ(text_attribute(id, NC_GLOBAL, "Conventions"), "CF-1.8");
+  EXPECT_EQ(text_attribute(id, NC_GLOBAL, "history"),
             "2026-12-09T00:00:00Z nerido-batch 0.3.0 forward in.nc -o out.nc");
   // The input's variables with their attributes and stored values.
   int sst = -1;
   ASSERT_EQ(nc_inq_varid(id, "SST", &sst), NC_NOERR);
-  EXPECT_EQ(attribute(id, sst, "units"), "K");
+  EXPECT_EQ(text_attribute(id, sst, "units"), "K");
   double sst_values[5] = {};
   nc_get_var_double(id, sst, sst_values);
   EXPECT_EQ(sst_values[0], 301.15);
@@ -305,7 +297,7 @@ TEST_F(FlightFile, OutputCopiesTheInputAndDescribesWhatWasComputed) {
   // The computed ones, on the record dimension and nerido's channels.
   int tb = -1;
   ASSERT_EQ(nc_inq_varid(id, "tb", &tb), NC_NOERR);
-  EXPECT_EQ(attribute(id, tb, "standard_name"), "brightness_temperature");
+  EXPECT_EQ(text_attribute(id, tb, "standard_name"), "brightness_temperature");
   float tb_values[30] = {};
   nc_get_var_float(id, tb, tb_values);
   EXPECT_EQ(tb_values[0], 120.5f);
@@ -318,7 +310,7 @@ TEST_F(FlightFile, OutputCopiesTheInputAndDescribesWhatWasComputed) {
   EXPECT_EQ(measured_values[29], 139.0f);
   int input_channel = -1;
   ASSERT_EQ(nc_inq_varid(id, "channel", &input_channel), NC_NOERR);
-  EXPECT_EQ(attribute(id, input_channel, "units"), "MHz");
+  EXPECT_EQ(text_attribute(id, input_channel, "units"), "MHz");
   int channel = -1;
   ASSERT_EQ(nc_inq_varid(id, "nerido_channel", &channel), NC_NOERR);
   float ghz[6] = {};
