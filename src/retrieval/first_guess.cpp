@@ -85,13 +85,23 @@ struct WindMisfit {
 };
 
 WindMisfit wind_misfit(const FitProblem& p, const Lines& lines) noexcept {
+  std::array<double, max_channels> as{};
+  std::array<double, max_channels> bs{};
+  std::array<double, max_channels> cs{};
+  for (std::size_t k = 0; k < p.count; ++k) {
+    const double u = weight(p, k);
+    as[k] = (lines[k].level_k + lines[k].slope_k * p.channels[k].emissivity - p.measured_k[k]) * u;
+    bs[k] = lines[k].slope_k * u;
+    cs[k] = bs[k] * p.channels[k].frequency_offset_ghz;
+  }
+  whiten(p, as);  // with a model error: the residuals are correlated
+  whiten(p, bs);
+  whiten(p, cs);
   WindMisfit q{};
   for (std::size_t k = 0; k < p.count; ++k) {
-    const double u = p.inverse_noise[k];
-    const double a =
-        (lines[k].level_k + lines[k].slope_k * p.channels[k].emissivity - p.measured_k[k]) * u;
-    const double b = lines[k].slope_k * u;
-    const double c = b * p.channels[k].frequency_offset_ghz;
+    const double a = as[k];
+    const double b = bs[k];
+    const double c = cs[k];
     q.aa += a * a;
     q.ab += a * b;
     q.ac += a * c;
