@@ -5,7 +5,16 @@
 namespace nerido::batch {
 namespace {
 
-SceneField field_at(std::size_t i) { return static_cast<SceneField>(i); }
+constexpr SceneField field_at(std::size_t i) { return static_cast<SceneField>(i); }
+
+// The scene's fields in declaration order: the columns forward reads.
+constexpr std::array<SceneField, scene_field_count> scene_fields = [] {
+  std::array<SceneField, scene_field_count> fields{};
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    fields[i] = field_at(i);
+  }
+  return fields;
+}();
 
 // "sst_c (deg C), altitude_m (m), ... and rain_mmh (mm/h)"
 std::string scene_columns_text() {
@@ -74,15 +83,9 @@ RowConversion forward_conversion(NumberFormat format) {
                                                       std::string& cells, std::string& /*side*/,
                                                       std::string& reason) mutable {
       std::array<float, scene_field_count> numbers{};
-      if (!read_numbers(values, *names, numbers, false, reason)) {
+      if (!read_numbers(values, *names, numbers, false, reason) ||
+          !check_ranges(values, *names, numbers, scene_fields, reason)) {
         return false;
-      }
-      for (std::size_t i = 0; i < numbers.size(); ++i) {
-        if (!in_range(field_at(i), numbers[i])) {
-          reason = (*names)[i] + " = " + escaped(trim_blanks(values[i])) + " is outside " +
-                   range_text(field_at(i));
-          return false;
-        }
       }
       append_tb_cells(cells, compute_tb(cache, scene_from_values(numbers)), format);
       return true;
