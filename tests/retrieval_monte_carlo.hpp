@@ -113,9 +113,8 @@ struct Cell {
 // model error of common_error_k adds one Gaussian offset of that sigma to
 // every channel of a draw; with one, "inside" is judged by the sigmas the
 // noise-free retrieval reports under `options`.
-inline Cell run_cell(const Scene& truth, const Present& present, int draws,
-                     std::mt19937_64& random, const RetrievalOptions& options = {},
-                     double common_error_k = 0.0) {
+inline Cell run_cell(const Scene& truth, const Present& present, int draws, std::mt19937_64& random,
+                     const RetrievalOptions& options = {}, double common_error_k = 0.0) {
   std::normal_distribution<double> noise(0.0, noise_k);
   std::normal_distribution<double> common(0.0, common_error_k > 0.0 ? common_error_k : 1.0);
   const float nan = std::numeric_limits<float>::quiet_NaN();

@@ -33,8 +33,7 @@ void fill_whitening(FitProblem& p, const RetrievalOptions& options) {
     covariance(k, k) += noise * noise + own * own;
   }
   const Eigen::LLT<Matrix> factor(covariance);  // positive definite: noise >= 0.01 K
-  const Matrix inverse =
-      factor.matrixL().solve(Matrix::Identity(n, n));  // lower triangular like L
+  const Matrix inverse = factor.matrixL().solve(Matrix::Identity(n, n));  // lower triangular like L
   for (Eigen::Index k = 0; k < n; ++k) {
     for (Eigen::Index l = 0; l <= k; ++l) {
       p.whitening[static_cast<std::size_t>(k)][static_cast<std::size_t>(l)] = inverse(k, l);
