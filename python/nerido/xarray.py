@@ -167,7 +167,7 @@ def forward(ds, *, sst_c=None, altitude_m=None, air_c=None, wind_ms=None, rain_m
 
 
 def retrieve(ds, *, sst_c=None, altitude_m=None, air_c=None, tb=None, tb_names=None,
-             noise_k=0.5, threads=1):
+             noise_k=0.5, model_error_k=0.0, errors="raise", threads=1):
     """Wind speed and rain rate retrieved from the measured Tb of every record of `ds`.
 
     Returns `ds` with the retrieval's variables added (named and described
@@ -175,14 +175,16 @@ def retrieve(ds, *, sst_c=None, altitude_m=None, air_c=None, tb=None, tb_names=N
     1-sigma, their correlation, the residual and ret_status with CF flag
     attributes), `Conventions` set to CF-1.8 and a line appended to
     `history`. Results are bit for bit nerido.retrieve on the values in
-    nerido's units; `noise_k` and `threads` pass through to it.
+    nerido's units; `noise_k`, `model_error_k`, `errors` and `threads` pass
+    through to it.
     """
     measured = _channels(ds, tb, tb_names)
     given = {"sst_c": sst_c, "altitude_m": altitude_m, "air_c": air_c}
     fields = [_in_units(_variable(ds, name, value), _FIELDS[name][0]) for name, value in given.items()]
 
     def one_block(tb_k, *values):
-        return tuple(_retrieve(tb_k, *values, noise_k=noise_k, threads=threads))
+        return tuple(_retrieve(tb_k, *values, noise_k=noise_k, model_error_k=model_error_k,
+                               errors=errors, threads=threads))
 
     names = list(_OUTPUTS)
     results = xr.apply_ufunc(
