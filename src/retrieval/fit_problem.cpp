@@ -105,10 +105,11 @@ InvalidReason invalid_reason(const Observation& observation,
 
 std::optional<FitProblem> make_problem(const Observation& observation,
                                        const RetrievalOptions& options) {
+  std::optional<FitProblem> problem;  // returned without a copy
   if (invalid_reason(observation, options) != InvalidReason::none) {
-    return std::nullopt;
+    return problem;
   }
-  FitProblem p{};
+  FitProblem& p = problem.emplace();
   for (std::size_t i = 0; i < max_channels; ++i) {
     const float tb = observation.tb_k[i];
     if (std::isnan(tb)) {
@@ -125,13 +126,10 @@ std::optional<FitProblem> make_problem(const Observation& observation,
     fill_whitening(p, options);
   }
   fill_constants(p, observation.sst_c, observation.altitude_m, observation.air_c);
-  return p;
+  return problem;
 }
 
-void whiten(const FitProblem& p, std::span<double> values) noexcept {
-  if (!p.correlated) {
-    return;
-  }
+void whiten_correlated(const FitProblem& p, std::span<double> values) noexcept {
   // Lower triangular: row k needs values 0 to k, so from the last row up
   // the product can overwrite its input.
   for (std::size_t k = p.count; k-- > 0;) {

@@ -52,7 +52,12 @@ struct FitProblem {
 
 // Whitens the first `count` weighted values (residuals or a column of the
 // Jacobian) in place; nothing to do without a model error.
-void whiten(const FitProblem& p, std::span<double> values) noexcept;
+void whiten_correlated(const FitProblem& p, std::span<double> values) noexcept;
+inline void whiten(const FitProblem& p, std::span<double> values) noexcept {
+  if (p.correlated) {
+    whiten_correlated(p, values);
+  }
+}
 
 // Model minus measured Tb (K) of the exact model, one per channel used.
 void exact_differences(const FitProblem& problem, float wind_ms, float rain_mmh,
