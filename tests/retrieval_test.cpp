@@ -277,6 +277,29 @@ TEST(Retrieval, NoiseWeightsTheChannels) {
   }
 }
 
+// An independent model error adds to the noise in quadrature: 0.5 K of
+// noise with sqrt(0.75) K of own error in every channel is 1 K of noise,
+// through the whitened (correlated) path of the fit.
+TEST(Retrieval, IndependentErrorAddsToTheNoise) {
+  Observation o = noise_free(scene(20, 10));
+  o.tb_k[1] += 0.3f;
+  o.tb_k[4] -= 0.2f;
+  RetrievalOptions one_kelvin;
+  one_kelvin.noise_k.fill(1.0f);
+  RetrievalOptions split;
+  split.independent_error_k.fill(static_cast<float>(std::sqrt(0.75)));
+  const Retrieval a = retrieve(o, one_kelvin);
+  const Retrieval b = retrieve(o, split);
+  ASSERT_EQ(b.status, RetrievalStatus::ok) << describe(b);
+  for (const auto& [got, expected] : {std::pair{b.wind_ms, a.wind_ms},
+                                      {b.rain_mmh, a.rain_mmh},
+                                      {b.wind_sigma_ms, a.wind_sigma_ms},
+                                      {b.rain_sigma_mmh, a.rain_sigma_mmh},
+                                      {b.residual_rms_k, a.residual_rms_k}}) {
+    EXPECT_NEAR(got, expected, 1e-3f * std::max(1.0f, std::abs(expected)));
+  }
+}
+
 // Any three channels are enough.
 TEST(Retrieval, ThreeChannels) {
   const Scene truth = scene(20, 10);
