@@ -1,6 +1,7 @@
 #include "retrieval/first_guess.hpp"
 
 #include <algorithm>
+#include <limits>
 
 #include "nerido/nerido.hpp"
 #include "precision/precision.hpp"
@@ -12,6 +13,52 @@ namespace {
 inline constexpr std::array<double, 16> ladder_mmh{
     0.0, 0.01, 0.3, 1.0, 2.5, 5.0, 9.0, 15.0, 23.0, 33.0, 45.0, 60.0, 78.0, 100.0, 125.0, 150.0};
 inline constexpr std::size_t ladder_size = ladder_mmh.size();
+
+// Above about 80 m/s wind and rain warm the spectrum almost alike, and the
+// profile can hold two minima a few mm/h of rain apart (5 mm/h at the closest
+// seen), with the global one between two rungs that see only the other. A
+// step of the ladder whose two rungs both have their best wind at or above
+// refined_wind_ms is cut into even parts of at most fine_step_mmh.
+inline constexpr double refined_wind_ms = 75.0;
+inline constexpr double fine_step_mmh = 2.0;
+// On a profile so cut the minima are sampled closely, and a start whose
+// chi-square is this much above the lowest one's cannot hold the global
+// minimum: it is left out, sparing the fits (held at 150 m/s they can spend
+// the whole iteration budget) that could only lose.
+inline constexpr double refined_start_margin = 25.0;
+
+// The parts of the ladder's step from rung r to r + 1.
+constexpr std::size_t parts_of_step(std::size_t r) {
+  const double width = ladder_mmh[r + 1] - ladder_mmh[r];
+  std::size_t parts = 1;
+  while (width > fine_step_mmh * static_cast<double>(parts)) {
+    ++parts;
+  }
+  return parts;
+}
+
+// The fine rungs inside each step, counted over the steps below it, and in all.
+constexpr std::array<std::size_t, ladder_size> first_fine_rung = [] {
+  std::array<std::size_t, ladder_size> first{};
+  for (std::size_t r = 0; r + 1 < ladder_size; ++r) {
+    first[r + 1] = first[r] + parts_of_step(r) - 1;
+  }
+  return first;
+}();
+inline constexpr std::size_t fine_rung_count = first_fine_rung[ladder_size - 1];
+
+// Their rain rates (mm/h), step by step.
+constexpr std::array<double, fine_rung_count> fine_ladder_mmh = [] {
+  std::array<double, fine_rung_count> rain{};
+  for (std::size_t r = 0; r + 1 < ladder_size; ++r) {
+    const std::size_t parts = parts_of_step(r);
+    const double part = (ladder_mmh[r + 1] - ladder_mmh[r]) / static_cast<double>(parts);
+    for (std::size_t j = 1; j < parts; ++j) {
+      rain[first_fine_rung[r] + j - 1] = ladder_mmh[r] + part * static_cast<double>(j);
+    }
+  }
+  return rain;
+}();
 
 // The search for the best wind stays inside this range (m/s), beyond the
 // bounds so that the unconstrained optimum can be seen and then clamped.
@@ -28,11 +75,12 @@ struct Rung {
   std::array<double, max_channels> tau_down;
 };
 
-std::array<Rung, ladder_size> make_rungs() noexcept {
-  std::array<Rung, ladder_size> rungs{};
+template <std::size_t size>
+std::array<Rung, size> make_rungs(const std::array<double, size>& rain_mmh) noexcept {
+  std::array<Rung, size> rungs{};
   const SceneConstants no_scene{};
-  for (std::size_t r = 0; r < ladder_size; ++r) {
-    const RainPowers rain = rain_powers(ladder_mmh[r]);
+  for (std::size_t r = 0; r < size; ++r) {
+    const RainPowers rain = rain_powers(rain_mmh[r]);
     for (std::size_t i = 0; i < max_channels; ++i) {
       ChannelConstants c{};
       c.log_frequency = log_frequency(i);
@@ -44,7 +92,12 @@ std::array<Rung, ladder_size> make_rungs() noexcept {
 }
 
 const std::array<Rung, ladder_size>& rungs() noexcept {
-  static const std::array<Rung, ladder_size> table = make_rungs();
+  static const std::array<Rung, ladder_size> table = make_rungs(ladder_mmh);
+  return table;
+}
+
+const std::array<Rung, fine_rung_count>& fine_rungs() noexcept {
+  static const std::array<Rung, fine_rung_count> table = make_rungs(fine_ladder_mmh);
   return table;
 }
 
@@ -58,8 +111,7 @@ struct ProfilePoint {
 // The channels' brightness lines at one rain rate.
 using Lines = std::array<EmissivityLine, max_channels>;
 
-Lines lines_at_rung(const FitProblem& p, std::size_t rung) noexcept {
-  const Rung& r = rungs()[rung];
+Lines lines_at_rung(const FitProblem& p, const Rung& r) noexcept {
   Lines lines{};
   for (std::size_t k = 0; k < p.count; ++k) {
     const std::size_t i = p.channels[k].index;
@@ -179,50 +231,57 @@ std::span<const double> rain_ladder_mmh() noexcept { return ladder_mmh; }
 
 namespace {
 
-// The start at rung `best`, a local minimum of the profile: the vertex of the
-// parabola in sqrt(R) through it and its neighbours.
-Start start_at(std::span<const ProfilePoint, ladder_size> profile, std::size_t best) noexcept {
+// A profile in order of rain.
+struct ProfileView {
+  std::span<const double> rain_mmh;
+  std::span<const ProfilePoint> points;
+};
+
+// The start at point `best` of the profile, a local minimum: the vertex of
+// the parabola in sqrt(R) through it and its neighbours.
+Start start_at(const ProfileView& profile, std::size_t best) noexcept {
+  const std::span<const double> rains = profile.rain_mmh;
+  const std::span<const ProfilePoint> points = profile.points;
   if (best == 0) {
-    return {profile[0].wind_ms, 0.0, true};  // no higher than the small step
+    return {points[0].wind_ms, 0.0, true};  // no higher than the small step
   }
-  if (best == ladder_size - 1) {
-    return {profile[best].wind_ms, ladder_mmh[best], false};
+  if (best == points.size() - 1) {
+    return {points[best].wind_ms, rains[best], false};
   }
   const auto root = [](double rain) { return dmath::sqrt(rain); };
-  const double s =
-      parabola_vertex(root(ladder_mmh[best - 1]), profile[best - 1].cost, root(ladder_mmh[best]),
-                      profile[best].cost, root(ladder_mmh[best + 1]), profile[best + 1].cost);
+  const double s = parabola_vertex(root(rains[best - 1]), points[best - 1].cost, root(rains[best]),
+                                   points[best].cost, root(rains[best + 1]), points[best + 1].cost);
   const double rain = s * s;
   // Wind: linear between the rungs around the vertex.
-  const std::size_t low = rain < ladder_mmh[best] ? best - 1 : best;
-  const double t = (rain - ladder_mmh[low]) / (ladder_mmh[low + 1] - ladder_mmh[low]);
-  const double wind = profile[low].wind_ms + t * (profile[low + 1].wind_ms - profile[low].wind_ms);
+  const std::size_t low = rain < rains[best] ? best - 1 : best;
+  const double t = (rain - rains[low]) / (rains[low + 1] - rains[low]);
+  const double wind = points[low].wind_ms + t * (points[low + 1].wind_ms - points[low].wind_ms);
   return {wind, rain, false};
 }
 
-}  // namespace
+// The ladder's rungs with the fine rungs of the steps cut, at most all of both.
+inline constexpr std::size_t max_profile_size = ladder_size + fine_rung_count;
 
-FirstGuess first_guess(const FitProblem& problem) noexcept {
-  std::array<ProfilePoint, ladder_size> profile{};
-  double start_ms = 0.0;
-  for (std::size_t r = 0; r < ladder_size; ++r) {
-    profile[r] = wind_profile(problem, lines_at_rung(problem, r), start_ms);
-    start_ms = profile[r].wind_ms;
-  }
-  // Local minima, lowest first.
-  std::array<std::size_t, ladder_size> minima{};
+// The starts at the local minima of a profile, lowest first, leaving out
+// those more than `margin` above the lowest.
+FirstGuess starts_of(const ProfileView& profile, double margin) noexcept {
+  const std::span<const ProfilePoint> points = profile.points;
+  std::array<std::size_t, max_profile_size> minima;  // the first `count` are set
   std::size_t count = 0;
-  for (std::size_t r = 0; r < ladder_size; ++r) {
-    const bool below_left = r == 0 || profile[r].cost < profile[r - 1].cost;
-    const bool below_right = r + 1 == ladder_size || profile[r].cost <= profile[r + 1].cost;
+  for (std::size_t r = 0; r < points.size(); ++r) {
+    const bool below_left = r == 0 || points[r].cost < points[r - 1].cost;
+    const bool below_right = r + 1 == points.size() || points[r].cost <= points[r + 1].cost;
     if (below_left && below_right) {
       minima[count++] = r;
     }
   }
   std::sort(minima.begin(), minima.begin() + static_cast<std::ptrdiff_t>(count),
-            [&](std::size_t a, std::size_t b) { return profile[a].cost < profile[b].cost; });
+            [&](std::size_t a, std::size_t b) { return points[a].cost < points[b].cost; });
   if (count == 0) {
     minima[count++] = 0;  // a profile with no order (unusable measurements)
+  }
+  while (points[minima[count - 1]].cost > points[minima[0]].cost + margin) {
+    --count;
   }
   FirstGuess guess{};
   guess.count = std::min(count, max_starts);
@@ -230,6 +289,50 @@ FirstGuess first_guess(const FitProblem& problem) noexcept {
     guess.starts[i] = start_at(profile, minima[i]);
   }
   return guess;
+}
+
+}  // namespace
+
+FirstGuess first_guess(const FitProblem& problem) noexcept {
+  std::array<ProfilePoint, ladder_size> coarse{};
+  double start_ms = 0.0;
+  for (std::size_t r = 0; r < ladder_size; ++r) {
+    coarse[r] = wind_profile(problem, lines_at_rung(problem, rungs()[r]), start_ms);
+    start_ms = coarse[r].wind_ms;
+  }
+  // The steps to cut: both their rungs at or above refined_wind_ms.
+  const auto cut = [&](std::size_t r) {
+    return std::min(coarse[r].wind_ms, coarse[r + 1].wind_ms) >= refined_wind_ms;
+  };
+  std::size_t first_cut = 0;
+  while (first_cut + 1 < ladder_size && !cut(first_cut)) {
+    ++first_cut;
+  }
+  if (first_cut + 1 == ladder_size) {
+    return starts_of({ladder_mmh, coarse}, std::numeric_limits<double>::infinity());
+  }
+  // The profile with the fine rungs of every step cut, in order of rain.
+  std::array<double, max_profile_size> rain;  // the first `size` are set
+  std::array<ProfilePoint, max_profile_size> points;
+  std::copy_n(ladder_mmh.begin(), first_cut, rain.begin());
+  std::copy_n(coarse.begin(), first_cut, points.begin());
+  std::size_t size = first_cut;
+  for (std::size_t r = first_cut; r < ladder_size; ++r) {
+    rain[size] = ladder_mmh[r];
+    points[size++] = coarse[r];
+    if (r + 1 == ladder_size || !cut(r)) {
+      continue;
+    }
+    start_ms = coarse[r].wind_ms;
+    for (std::size_t f = first_fine_rung[r]; f < first_fine_rung[r + 1]; ++f) {
+      const ProfilePoint point =
+          wind_profile(problem, lines_at_rung(problem, fine_rungs()[f]), start_ms);
+      rain[size] = fine_ladder_mmh[f];
+      points[size++] = point;
+      start_ms = point.wind_ms;
+    }
+  }
+  return starts_of({{rain.data(), size}, {points.data(), size}}, refined_start_margin);
 }
 
 }  // namespace nerido::retrieval

@@ -5,8 +5,12 @@
 // polynomials and the best wind costs a few Gauss-Newton steps and no
 // elementary function; the ladder's attenuations are computed once for the
 // process, leaving one exponential a channel and rung. The ladder spans 0 to
-// 150 mm/h, so the fit starts in the basin of the global minimum wherever
-// that is.
+// 150 mm/h. Where the best wind of two neighbouring rungs is high, wind and
+// rain warm the spectrum almost alike and the profile can dip twice within one
+// step of the ladder: there the step is cut into finer rungs (first_guess.cpp
+// says where and how fine). So the fit starts in the basin of the global
+// minimum wherever that is, and scenes of lower wind cost no more than the 16
+// rungs.
 #pragma once
 
 #include "retrieval/fit_problem.hpp"
@@ -15,6 +19,7 @@ namespace nerido::retrieval {
 
 // The rain rates of the ladder (mm/h), increasing from 0 to 150; the second
 // is a small step used to tell on which side of 0 the data want the rain.
+// The finer rungs of the steps cut at high wind are not among them.
 [[nodiscard]] std::span<const double> rain_ladder_mmh() noexcept;
 
 // A start of the fit at a local minimum of the profile.
@@ -28,7 +33,8 @@ struct Start {
 
 // The local minima of the profile, lowest first: where the fit starts. A
 // spectrum that two wind-rain pairs explain about equally (at very high wind
-// and rain) has two.
+// and rain) has two. On a profile with steps cut, a minimum far above the
+// lowest is no start.
 inline constexpr std::size_t max_starts = 3;
 struct FirstGuess {
   std::array<Start, max_starts> starts;
