@@ -351,13 +351,14 @@ Fit solve_from(const FitProblem& p, const retrieval::Start& start, Fitter& fitte
   return fit;
 }
 
-// The best of the fits from every start of the first guess.
+// The best of the fits from every start of the first guess. A start that
+// runs out of iterations replaces a converged fit only if it got lower.
 Fit solve(const FitProblem& p, Fitter& fitter) {
   const retrieval::FirstGuess guess = retrieval::first_guess(p);
   Fit best = solve_from(p, guess.starts[0], fitter);
   for (std::size_t i = 1; i < guess.count && best.converged; ++i) {
     const Fit other = solve_from(p, guess.starts[i], fitter);
-    if (!other.converged || other.cost < best.cost) {
+    if (other.cost < best.cost) {
       best = other;
     }
   }
