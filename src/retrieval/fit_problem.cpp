@@ -15,10 +15,10 @@ inline constexpr std::size_t minimum_channels = 3;
 bool usable_noise(float noise_k) noexcept { return std::isfinite(noise_k) && noise_k > 0.0f; }
 
 // The observation's fixed terms, from the model's own parts.
-void fill_constants(FitProblem& p, float sst_c, float altitude_m, float air_c) {
+void fill_constants(FitProblem& p, float sst_c, float altitude_m, float air_c, float salinity_psu) {
   p.air = radiance::air_terms(model_kelvin(sst_c), altitude_m, model_kelvin(air_c));
   p.scene = {wide(p.air.sst_k), wide(p.air.rain_height_m), p.air.low_layer_k, p.air.upwelling_k};
-  const std::array<float, channel_count> e = emissivities(sst_c);
+  const std::array<float, channel_count> e = emissivities(sst_c, salinity_psu);
   for (std::size_t k = 0; k < p.count; ++k) {
     ChannelConstants& c = p.channels[k];
     const float f = channels_ghz[c.index];
@@ -37,7 +37,8 @@ std::optional<FitProblem> make_problem(const Observation& observation,
                                        const RetrievalOptions& options) {
   if (!in_range(SceneField::sst_c, observation.sst_c) ||
       !in_range(SceneField::altitude_m, observation.altitude_m) ||
-      !in_range(SceneField::air_c, observation.air_c) || options.max_iterations < 0 ||
+      !in_range(SceneField::air_c, observation.air_c) ||
+      !in_range(SceneField::salinity_psu, observation.salinity_psu) || options.max_iterations < 0 ||
       !(options.step_tolerance >= 0.0) || !(options.reduction_tolerance >= 0.0)) {
     return std::nullopt;
   }
@@ -58,7 +59,8 @@ std::optional<FitProblem> make_problem(const Observation& observation,
   if (p.count < minimum_channels) {
     return std::nullopt;
   }
-  fill_constants(p, observation.sst_c, observation.altitude_m, observation.air_c);
+  fill_constants(p, observation.sst_c, observation.altitude_m, observation.air_c,
+                 observation.salinity_psu);
   return p;
 }
 

@@ -27,8 +27,8 @@ struct FitProblem {
 };
 
 // The problem of an observation, or nothing when the observation or the
-// options are unusable: SST, altitude or air temperature out of its scene
-// range (NaN and infinities included), an infinite Tb, fewer than three
+// options are unusable: SST, altitude, air temperature or salinity out of
+// its range (NaN and infinities included), an infinite Tb, fewer than three
 // channels, the noise of a channel present not positive and finite, a
 // negative iteration limit or tolerance (or a NaN one).
 [[nodiscard]] std::optional<FitProblem> make_problem(const Observation& observation,
