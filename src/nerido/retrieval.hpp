@@ -97,9 +97,11 @@ struct RetrievalOptions {
   double step_tolerance = 1e-6;
   double reduction_tolerance = 1e-6;  // see step_tolerance
   // The largest off-nadir angle (degrees) of a record that is fitted with
-  // the nadir model, 0 to 90.
+  // the nadir model, 0 to max_off_nadir_limit_deg.
   float max_off_nadir_deg = 5.0f;
 };
+// The largest max_off_nadir_deg accepted (degrees).
+inline constexpr float max_off_nadir_limit_deg = 90.0f;
 
 // What a retrieval found.
 struct Retrieval {
