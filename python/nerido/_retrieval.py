@@ -9,6 +9,10 @@ from nerido import _core
 from nerido._arrays import as_float32, broadcast_shape, contiguous_copy, mask_of, thread_count
 
 _CHANNELS = len(_core.channels_ghz)
+# The optional inputs of an observation with their defaults (the field
+# table's), in the order of the compiled loop's arguments.
+_OPTIONAL = ("salinity_psu", "roll_deg", "pitch_deg")
+_DEFAULTS = _core.field_defaults
 
 
 class RetrievalStatus(enum.IntEnum):
@@ -68,7 +72,20 @@ def _noise_per_channel(noise_k):
     return [float(value) for value in noise]
 
 
-def retrieve(tb_k, sst_c, altitude_m, air_c, noise_k=0.5, *, threads=1):
+def _max_off_nadir(degrees):
+    """max_off_nadir_deg as a float32, or ValueError outside 0 to the limit."""
+    value = as_float32("max_off_nadir_deg", degrees)
+    limit = _core.max_off_nadir_limit_deg
+    if value.ndim != 0 or not 0 <= value <= limit:
+        raise ValueError(f"max_off_nadir_deg must be one number from 0 to {limit:g} (degrees), "
+                         f"not {degrees!r}")
+    return float(value)
+
+
+def retrieve(tb_k, sst_c, altitude_m, air_c, noise_k=0.5, *,
+             salinity_psu=_DEFAULTS["salinity_psu"], roll_deg=_DEFAULTS["roll_deg"],
+             pitch_deg=_DEFAULTS["pitch_deg"], max_off_nadir_deg=_core.max_off_nadir_deg,
+             threads=1):
     """Wind speed and rain rate that best explain measured brightness temperatures.
 
     Parameters:
@@ -78,6 +95,12 @@ def retrieve(tb_k, sst_c, altitude_m, air_c, noise_k=0.5, *, threads=1):
         altitude_m  radar altitude (m), above 0 and up to 16000
         air_c       flight-level air temperature (degrees Celsius), -70 to 45
         noise_k     1-sigma noise of the channels (K): one number or six
+        salinity_psu  sea-surface salinity (psu), 0 to 40
+        roll_deg    the aircraft's roll (degrees), -90 to 90
+        pitch_deg   the aircraft's pitch (degrees), -90 to 90; the radiometer
+                    looks off nadir by acos(cos roll * cos pitch)
+        max_off_nadir_deg  the largest off-nadir angle fitted (degrees),
+                    one number from 0 to 90, else ValueError
         threads     threads of the compiled loop, each on a contiguous block
                     of the observations: 1 (default) retrieves on the calling
                     thread alone, which leaves the cores to Dask or to a
@@ -85,12 +108,13 @@ def retrieve(tb_k, sst_c, altitude_m, air_c, noise_k=0.5, *, threads=1):
                     (std::thread::hardware_concurrency); negative: ValueError.
                     The results are the same bits for any count.
 
-    sst_c, altitude_m and air_c broadcast against tb_k[..., 0]. A masked
+    sst_c, altitude_m, air_c, salinity_psu, roll_deg and pitch_deg
+    broadcast against tb_k[..., 0]. A masked
     element of a numpy masked array is a missing value: a missing channel in
     tb_k, an invalid input elsewhere; the results are then masked arrays,
-    masked where the SST, altitude or air temperature (or every channel) was. Every element
-    gets a status (see RetrievalStatus). An element with an SST, altitude or
-    air temperature out of range (NaN included), an infinite Tb or fewer
+    masked where the SST, altitude, air temperature, salinity or attitude (or every channel) was.
+    Every element gets a status (see RetrievalStatus). An element with an SST, altitude,
+    air temperature or salinity out of range (NaN included), an infinite Tb or fewer
     than three channels has status invalid_input and NaN in the other
     fields: no exception. Non-numeric input raises TypeError; a tb_k without
     a last axis of six, shapes that do not broadcast or a noise_k that is
@@ -103,21 +127,22 @@ def retrieve(tb_k, sst_c, altitude_m, air_c, noise_k=0.5, *, threads=1):
     if tb.ndim == 0 or tb.shape[-1] != _CHANNELS:
         raise ValueError(f"tb_k must have shape (..., {_CHANNELS}), not {tb.shape}")
     noise = _noise_per_channel(noise_k)
+    max_off_nadir = _max_off_nadir(max_off_nadir_deg)
     threads = thread_count(threads)
+    given = (sst_c, altitude_m, air_c, salinity_psu, roll_deg, pitch_deg)
     named = {
-        "sst_c": as_float32("sst_c", sst_c),
-        "altitude_m": as_float32("altitude_m", altitude_m),
-        "air_c": as_float32("air_c", air_c),
+        name: as_float32(name, value)
+        for name, value in zip(("sst_c", "altitude_m", "air_c") + _OPTIONAL, given)
     }
     shape = broadcast_shape(
         [("tb_k[..., 0]", tb.shape[:-1])] + [(name, array.shape) for name, array in named.items()]
     )
     flat_tb = contiguous_copy(tb, shape + (_CHANNELS,))
     flat = [contiguous_copy(array, shape) for array in named.values()]
-    fields = _core.retrieval_loop(flat_tb, *flat, noise, threads)
+    fields = _core.retrieval_loop(flat_tb, *flat, noise, max_off_nadir, threads)
     results = [field.reshape(shape) for field in fields]
-    # Masked where the SST, altitude or air temperature was, or every channel.
-    masks = [m for m in (mask_of((sst_c, altitude_m, air_c), shape),) if m is not None]
+    # Masked where an input other than a Tb was, or every channel.
+    masks = [m for m in (mask_of(given, shape),) if m is not None]
     if np.ma.isMaskedArray(tb_k) and np.ma.getmask(tb_k) is not np.ma.nomask:
         all_channels = np.ma.getmaskarray(tb_k).all(axis=-1)
         masks.append(np.broadcast_to(all_channels, shape))

@@ -43,6 +43,36 @@ def test_noiseless_round_trip(wind_ms, rain_mmh, geometry):
     assert -1 <= result.wind_rain_correlation <= 1
 
 
+@pytest.mark.parametrize("salinity_psu", [0.0, 20.0, 30.0, 40.0])
+def test_salinity_is_the_observations(salinity_psu):
+    tb = forward(10.0, 5.0, salinity_psu=salinity_psu)
+    result = nerido.retrieve(tb, **GEOMETRY, salinity_psu=salinity_psu)
+    assert result.status == Status.ok
+    assert result.wind_ms == pytest.approx(10.0, abs=1e-3)
+    assert result.rain_mmh == pytest.approx(5.0, abs=1e-3)
+    # At the ocean's 36 the same Tb fit worse: the plume reads as wind and rain.
+    assert nerido.retrieve(tb, **GEOMETRY).residual_rms_k > 10 * result.residual_rms_k + 0.01
+
+
+def test_optional_inputs_broadcast_and_default():
+    tb = forward(np.array([10.0, 20.0]), 5.0, salinity_psu=np.array([25.0, 36.0]))
+    together = nerido.retrieve(tb, **GEOMETRY, salinity_psu=[25.0, 36.0], roll_deg=0.0,
+                               pitch_deg=[0.0, 0.0], max_off_nadir_deg=5)
+    for i, salinity in enumerate([25.0, 36.0]):
+        alone = nerido.retrieve(tb[i], **GEOMETRY, salinity_psu=salinity)
+        for name, values in zip(nerido.Retrieval._fields, together):
+            np.testing.assert_array_equal(values[i], getattr(alone, name), err_msg=name)
+    defaults = nerido.retrieve(tb[1], **GEOMETRY)
+    for name, values in zip(nerido.Retrieval._fields, together):
+        np.testing.assert_array_equal(values[1], getattr(defaults, name), err_msg=name)
+
+
+@pytest.mark.parametrize("degrees", [-0.5, 90.5, np.nan, [5.0, 6.0]])
+def test_max_off_nadir_outside_0_to_90_is_refused(degrees):
+    with pytest.raises(ValueError, match="max_off_nadir_deg must be one number from 0 to 90"):
+        nerido.retrieve(forward(10.0, 5.0), **GEOMETRY, max_off_nadir_deg=degrees)
+
+
 # Retrieval.PinnedResults of the library's tests (tests/retrieval_test.cpp):
 # truth (sst_c, altitude_m, air_c, wind_ms, rain_mmh), K added to each
 # channel, a missing channel, then the exact results and the status.
