@@ -47,8 +47,10 @@ std::vector<std::size_t> find_inputs(const RecordSource& source, const RowConver
       }
       const std::string& option = conversion.optional_inputs[i - conversion.inputs.size()].given_by;
       if (!option.empty()) {
-        throw UsageError(option + " and the column '" + input + "' of " + source.name() +
-                         ": give one or the other");
+        std::string message = option;
+        message.append(" and the column '").append(input).append("' of ");
+        message.append(source.name()).append(": give one or the other");
+        throw UsageError(message);
       }
     }
     if (first == names.end()) {

@@ -67,9 +67,10 @@ enum class SceneField {
   roll_deg,
   pitch_deg
 };
-inline constexpr std::size_t scene_field_count =
-    5;                                         // the five every scene gives, first in the table
-inline constexpr std::size_t field_count = 8;  // every field of the table
+// The five every scene gives, first in the table.
+inline constexpr std::size_t scene_field_count = 5;
+// Every field of the table.
+inline constexpr std::size_t field_count = 8;
 
 // Everything a reader or writer of one field needs to know: the field
 // table holds one of these per field, and every name, unit and range the
@@ -176,9 +177,8 @@ class EmissivityCache {
 };
 
 // Brightness temperatures (K) of the six channels; exactly
-// brightness_temperatures(scene, emissivities(scene.sst_c,
-// scene.salinity_psu)). Unchecked, as
-// above: for callers who validated the scene already.
+// brightness_temperatures(scene, emissivities(scene.sst_c, scene.salinity_psu)).
+// Unchecked, as above: for callers who validated the scene already.
 [[nodiscard]] std::array<float, channel_count> brightness_temperatures(const Scene& scene) noexcept;
 
 // The same, checked: throws InvalidScene for a scene outside the ranges
