@@ -204,7 +204,7 @@ TEST(NetcdfRetrieve, NetcdfOutputHasTheInputTheResultsAndTheirAttributes) {
   ASSERT_EQ(nc_inq_varid(id, "ret_status", &status), NC_NOERR);
   EXPECT_EQ(text_attribute(id, status, "standard_name"), "status_flag");
   EXPECT_EQ(text_attribute(id, status, "flag_meanings"),
-            "ok at_bound poor_fit not_converged invalid_input");
+            "ok at_bound poor_fit not_converged invalid_input off_nadir");
   nc_type type = NC_NAT;
   nc_inq_vartype(id, status, &type);
   EXPECT_EQ(type, NC_BYTE);

@@ -109,10 +109,14 @@ struct Cell {
   }
 };
 
-// `draws` noisy retrievals of one truth, with the channels present.
-inline Cell run_cell(const Scene& truth, const Present& present, int draws,
-                     std::mt19937_64& random) {
+// `draws` noisy retrievals of one truth, with the channels present. A
+// model error of common_error_k adds one Gaussian offset of that sigma to
+// every channel of a draw; with one, "inside" is judged by the sigmas the
+// noise-free retrieval reports under `options`.
+inline Cell run_cell(const Scene& truth, const Present& present, int draws, std::mt19937_64& random,
+                     const RetrievalOptions& options = {}, double common_error_k = 0.0) {
   std::normal_distribution<double> noise(0.0, noise_k);
+  std::normal_distribution<double> common(0.0, common_error_k > 0.0 ? common_error_k : 1.0);
   const float nan = std::numeric_limits<float>::quiet_NaN();
   Cell c{};
   c.truth = truth;
@@ -126,13 +130,20 @@ inline Cell run_cell(const Scene& truth, const Present& present, int draws,
   for (std::size_t i = 0; i < channel_count; ++i) {
     o.tb_k[i] = present[i] ? tb[i] : nan;
   }
-  c.noise_free = retrieve(o);
+  c.noise_free = retrieve(o, options);
+  if (common_error_k > 0.0) {
+    const auto sw = static_cast<double>(c.noise_free.wind_sigma_ms);
+    const auto sr = static_cast<double>(c.noise_free.rain_sigma_mmh);
+    c.inside = w >= 3.0 * sw && w <= domain_high - 3.0 * sw && r >= 3.0 * sr &&
+               r <= domain_high - 3.0 * sr;
+  }
   for (int d = 0; d < draws; ++d) {
     Observation noisy = o;
+    const double offset = common_error_k > 0.0 ? common(random) : 0.0;
     for (float& t : noisy.tb_k) {
-      t = static_cast<float>(static_cast<double>(t) + noise(random));  // NaN stays NaN
+      t = static_cast<float>(static_cast<double>(t) + offset + noise(random));  // NaN stays NaN
     }
-    const Retrieval got = retrieve(noisy);
+    const Retrieval got = retrieve(noisy, options);
     const double ew = static_cast<double>(got.wind_ms) - w;
     const double er = static_cast<double>(got.rain_mmh) - r;
     if (got.status == RetrievalStatus::not_converged || std::isnan(ew) || std::isnan(er)) {

@@ -58,12 +58,13 @@ void expect_usable(const Retrieval& r) {
 }
 
 TEST(Retrieval, StatusNames) {
-  const std::array<std::pair<RetrievalStatus, const char*>, 5> names{{
+  const std::array<std::pair<RetrievalStatus, const char*>, 6> names{{
       {RetrievalStatus::ok, "ok"},
       {RetrievalStatus::at_bound, "at_bound"},
       {RetrievalStatus::poor_fit, "poor_fit"},
       {RetrievalStatus::not_converged, "not_converged"},
       {RetrievalStatus::invalid_input, "invalid_input"},
+      {RetrievalStatus::off_nadir, "off_nadir"},
   }};
   for (const auto& [status, name] : names) {
     EXPECT_EQ(status_name(status), name);
@@ -81,13 +82,15 @@ TEST(Retrieval, EachStatusWhereItBelongs) {
   const Case cases[] = {
       {"typical", scene(15, 5), {}, 50, RetrievalStatus::ok},
       {"heavy rain, high flight", scene(40, 70, 15, 12000), {}, 50, RetrievalStatus::ok},
-      {"no rain", scene(10, 0), {}, 50, RetrievalStatus::at_bound},
-      {"calm", scene(0, 10), {}, 50, RetrievalStatus::at_bound},
-      {"calm and dry", scene(0, 0), {}, 50, RetrievalStatus::at_bound},
-      {"the model's highest wind", scene(150, 0, 15, 500), {}, 50, RetrievalStatus::at_bound},
-      {"colder than calm and dry",
-       scene(0, 0),
-       {-1, -1, -1, -1, -1, -1},
+      // 0 is a physical answer; only the top of the domain is at_bound.
+      {"no rain", scene(10, 0), {}, 50, RetrievalStatus::ok},
+      {"calm", scene(0, 10), {}, 50, RetrievalStatus::ok},
+      {"calm and dry", scene(0, 0), {}, 50, RetrievalStatus::ok},
+      {"the model's highest wind", scene(150, 0, 15, 500), {}, 50, RetrievalStatus::ok},
+      {"colder than calm and dry", scene(0, 0), {-1, -1, -1, -1, -1, -1}, 50, RetrievalStatus::ok},
+      {"rain beyond the top",
+       scene(60, 150, 28, 1000),
+       {2, 2, 2, 2, 2, 2},
        50,
        RetrievalStatus::at_bound},
       {"land in view", scene(10, 2), {150, 150, 150, 150, 150, 150}, 50, RetrievalStatus::poor_fit},
@@ -115,8 +118,8 @@ TEST(Retrieval, EachStatusWhereItBelongs) {
     options.max_iterations = c.max_iterations;
     const Retrieval r = retrieve(o, options);
     EXPECT_EQ(r.status, c.status) << describe(r);
-    if (r.status == RetrievalStatus::at_bound) {  // exactly at the bound
-      EXPECT_TRUE(r.wind_ms == 0.0f || r.wind_ms == 150.0f || r.rain_mmh == 0.0f);
+    if (r.status == RetrievalStatus::at_bound) {  // exactly at the top
+      EXPECT_TRUE(r.wind_ms == 150.0f || r.rain_mmh == 150.0f);
     }
     EXPECT_LE(r.iterations, c.max_iterations);
     EXPECT_EQ(r.channels_used, 6);
@@ -124,12 +127,14 @@ TEST(Retrieval, EachStatusWhereItBelongs) {
   }
 }
 
-TEST(Retrieval, InvalidInputs) {
+TEST(Retrieval, InvalidInputsSayWhy) {
+  using R = InvalidReason;
   struct Case {
     const char* what;
     Observation observation;
     RetrievalOptions options;
     int channels_present;
+    InvalidReason reason;
   };
   const Observation good = noise_free(scene(10, 5));
   const auto with = [&](auto change) {
@@ -142,34 +147,67 @@ TEST(Retrieval, InvalidInputs) {
     change(o);
     return o;
   };
+  const auto noise = [&](std::size_t channel, float value) {
+    return options_with([=](RetrievalOptions& o) { o.noise_k[channel] = value; });
+  };
   const Case cases[] = {
-      {"SST below -2", with([](Observation& o) { o.sst_c = -2.5f; }), {}, 6},
-      {"SST NaN", with([](Observation& o) { o.sst_c = nan; }), {}, 6},
-      {"altitude 0", with([](Observation& o) { o.altitude_m = 0.0f; }), {}, 6},
-      {"altitude above 16000", with([](Observation& o) { o.altitude_m = 16001.0f; }), {}, 6},
-      {"air infinite", with([](Observation& o) { o.air_c = infinity; }), {}, 6},
-      {"air above 45", with([](Observation& o) { o.air_c = 46.0f; }), {}, 6},
-      {"salinity above 40", with([](Observation& o) { o.salinity_psu = 40.5f; }), {}, 6},
-      {"salinity NaN", with([](Observation& o) { o.salinity_psu = nan; }), {}, 6},
-      {"an infinite Tb", with([](Observation& o) { o.tb_k[3] = -infinity; }), {}, 6},
+      {"SST below -2", with([](Observation& o) { o.sst_c = -2.5f; }), {}, 6, R::sst_c},
+      {"SST NaN", with([](Observation& o) { o.sst_c = nan; }), {}, 6, R::sst_c},
+      {"SST in kelvin", with([](Observation& o) { o.sst_c = 301.15f; }), {}, 6, R::sst_c},
+      {"altitude 0", with([](Observation& o) { o.altitude_m = 0.0f; }), {}, 6, R::altitude_m},
+      {"altitude above 16000",
+       with([](Observation& o) { o.altitude_m = 16001.0f; }),
+       {},
+       6,
+       R::altitude_m},
+      {"air infinite", with([](Observation& o) { o.air_c = infinity; }), {}, 6, R::air_c},
+      {"air above 45", with([](Observation& o) { o.air_c = 46.0f; }), {}, 6, R::air_c},
+      {"salinity above 40",
+       with([](Observation& o) { o.salinity_psu = 40.5f; }),
+       {},
+       6,
+       R::salinity_psu},
+      {"salinity NaN", with([](Observation& o) { o.salinity_psu = nan; }), {}, 6, R::salinity_psu},
+      {"an infinite Tb",
+       with([](Observation& o) { o.tb_k[3] = -infinity; }),
+       {},
+       6,
+       R::infinite_tb},
       {"two channels",
        with([](Observation& o) { o.tb_k = {nan, 120.0f, nan, nan, 130.0f, nan}; }),
        {},
-       2},
-      {"no channel", with([](Observation& o) { o.tb_k.fill(nan); }), {}, 0},
-      {"zero noise", good, options_with([](RetrievalOptions& o) { o.noise_k[2] = 0.0f; }), 6},
-      {"NaN noise", good, options_with([](RetrievalOptions& o) { o.noise_k[5] = nan; }), 6},
+       2,
+       R::too_few_channels},
+      {"no channel", with([](Observation& o) { o.tb_k.fill(nan); }), {}, 0, R::too_few_channels},
+      {"zero noise", good, noise(2, 0.0f), 6, R::noise},
+      {"NaN noise", good, noise(5, nan), 6, R::noise},
+      // Noise the weights cannot carry: sigma infinite, 0, or a wrong wind with status ok.
+      {"noise 1e-8 K", good, noise(0, 1e-8f), 6, R::noise},
+      {"subnormal noise", good, noise(1, 1e-40f), 6, R::noise},
+      {"noise 1e-5 K", good, noise(2, 1e-5f), 6, R::noise},
+      {"noise just below 0.01 K", good, noise(3, std::nextafter(0.01f, 0.0f)), 6, R::noise},
+      {"noise above 100 K", good, noise(4, 100.5f), 6, R::noise},
+      {"negative model error", good,
+       options_with([](RetrievalOptions& o) { o.model_error_k = -1; }), 6, R::options},
+      {"NaN model error", good, options_with([](RetrievalOptions& o) { o.model_error_k = nan; }), 6,
+       R::options},
+      {"model error above 100 K", good,
+       options_with([](RetrievalOptions& o) { o.model_error_k = 101; }), 6, R::options},
+      {"infinite independent error", good,
+       options_with([](RetrievalOptions& o) { o.independent_error_k[4] = infinity; }), 6,
+       R::options},
       {"negative iteration limit", good,
-       options_with([](RetrievalOptions& o) { o.max_iterations = -1; }), 6},
+       options_with([](RetrievalOptions& o) { o.max_iterations = -1; }), 6, R::options},
       {"NaN tolerance", good,
-       options_with([](RetrievalOptions& o) { o.step_tolerance = std::nan(""); }), 6},
+       options_with([](RetrievalOptions& o) { o.step_tolerance = std::nan(""); }), 6, R::options},
       {"negative tolerance", good,
-       options_with([](RetrievalOptions& o) { o.reduction_tolerance = -1.0; }), 6},
+       options_with([](RetrievalOptions& o) { o.reduction_tolerance = -1.0; }), 6, R::options},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const Retrieval r = retrieve(c.observation, c.options);
     EXPECT_EQ(r.status, RetrievalStatus::invalid_input);
+    EXPECT_EQ(invalid_reason_name(r.invalid_reason), invalid_reason_name(c.reason));
     EXPECT_EQ(r.channels_used, c.channels_present);
     EXPECT_EQ(r.iterations, 0);
     for (const float value : {r.wind_ms, r.rain_mmh, r.wind_sigma_ms, r.rain_sigma_mmh,
@@ -177,12 +215,20 @@ TEST(Retrieval, InvalidInputs) {
       EXPECT_TRUE(std::isnan(value));
     }
   }
-  // The noise of a missing channel is not looked at.
+  // The noise and error of a missing channel are not looked at; the ends of
+  // the ranges are accepted.
   Observation missing = good;
   missing.tb_k[2] = nan;
-  RetrievalOptions no_noise;
-  no_noise.noise_k[2] = 0.0f;
-  EXPECT_EQ(retrieve(missing, no_noise).status, RetrievalStatus::ok);
+  RetrievalOptions unusable_for_missing = noise(2, 0.0f);
+  unusable_for_missing.independent_error_k[2] = nan;
+  EXPECT_EQ(retrieve(missing, unusable_for_missing).status, RetrievalStatus::ok);
+  for (const float ends : {0.01f, 100.0f}) {
+    RetrievalOptions o = noise(0, ends);
+    o.model_error_k = ends == 0.01f ? 0.0f : 100.0f;
+    const Retrieval r = retrieve(good, o);
+    EXPECT_NE(r.status, RetrievalStatus::invalid_input) << ends;
+    EXPECT_EQ(r.invalid_reason, R::none);
+  }
 }
 
 TEST(Retrieval, NonsenseMeasurementsStayInTheDomain) {
@@ -210,7 +256,7 @@ TEST(Retrieval, NonsenseMeasurementsStayInTheDomain) {
 }
 
 // The noise enters as weights: sigma scales with it, and a channel whose
-// noise is huge counts for as little as a missing one.
+// noise is the largest accepted counts for almost as little as a missing one.
 TEST(Retrieval, NoiseWeightsTheChannels) {
   const Observation o = noise_free(scene(20, 10));
   const Retrieval base = retrieve(o);
@@ -226,7 +272,7 @@ TEST(Retrieval, NoiseWeightsTheChannels) {
     Observation missing = o;
     missing.tb_k[i] = nan;
     RetrievalOptions deaf;
-    deaf.noise_k[i] = 1e6f;
+    deaf.noise_k[i] = noise_range_k.high;
     const Retrieval without = retrieve(missing);
     const Retrieval weighted = retrieve(o, deaf);
     EXPECT_EQ(without.channels_used, 5);
@@ -234,6 +280,29 @@ TEST(Retrieval, NoiseWeightsTheChannels) {
     EXPECT_GT(without.rain_sigma_mmh, base.rain_sigma_mmh);
     EXPECT_NEAR(weighted.wind_sigma_ms, without.wind_sigma_ms, 1e-3f * without.wind_sigma_ms);
     EXPECT_NEAR(weighted.rain_sigma_mmh, without.rain_sigma_mmh, 1e-3f * without.rain_sigma_mmh);
+  }
+}
+
+// An independent model error adds to the noise in quadrature: 0.5 K of
+// noise with sqrt(0.75) K of own error in every channel is 1 K of noise,
+// through the whitened (correlated) path of the fit.
+TEST(Retrieval, IndependentErrorAddsToTheNoise) {
+  Observation o = noise_free(scene(20, 10));
+  o.tb_k[1] += 0.3f;
+  o.tb_k[4] -= 0.2f;
+  RetrievalOptions one_kelvin;
+  one_kelvin.noise_k.fill(1.0f);
+  RetrievalOptions split;
+  split.independent_error_k.fill(static_cast<float>(std::sqrt(0.75)));
+  const Retrieval a = retrieve(o, one_kelvin);
+  const Retrieval b = retrieve(o, split);
+  ASSERT_EQ(b.status, RetrievalStatus::ok) << describe(b);
+  for (const auto& [got, expected] : {std::pair{b.wind_ms, a.wind_ms},
+                                      {b.rain_mmh, a.rain_mmh},
+                                      {b.wind_sigma_ms, a.wind_sigma_ms},
+                                      {b.rain_sigma_mmh, a.rain_sigma_mmh},
+                                      {b.residual_rms_k, a.residual_rms_k}}) {
+    EXPECT_NEAR(got, expected, 1e-3f * std::max(1.0f, std::abs(expected)));
   }
 }
 
@@ -284,12 +353,12 @@ TEST(Retrieval, PinnedResults) {
        {0.1f, -0.2f, 0.3f, -0.4f, 0.5f, -0.6f},
        -1,
        {0x1.f7426p+2f, 0.0f, 0x1.14267ap+1f, 0x1.bcb7e4p+1f, -0x1.f18066p-1f, 0x1.8ac832p-2f, 1, 6,
-        S::at_bound}},
+        S::ok}},
       {{22, 1500, 10, 2, 1},
        {0.44f, 0.21f, -0.35f, 0.12f, -0.5f, 0.03f},
        3,
        {0x1.852442p+1f, 0.0f, 0x1.0f367ap+1f, 0x1.387474p+1f, -0x1.eaee2p-1f, 0x1.31f1fcp-2f, 1, 5,
-        S::at_bound}},
+        S::ok}},
       {{30, 6000, -10, 65, 25},
        {-0.2f, -0.1f, 0, 0.1f, 0.2f, 0.3f},
        0,

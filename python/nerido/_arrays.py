@@ -6,6 +6,8 @@ import operator
 
 import numpy as np
 
+from nerido import _core
+
 # The largest thread count the compiled loops take (a C int); more threads
 # than elements are never started anyway.
 _MAX_THREADS = 2**31 - 1
@@ -61,8 +63,6 @@ def contiguous_copy(array, shape):
 
 def field_lines(names, indent=8):
     """Docstring lines "name  label, range" for scene fields, from the library's field table."""
-    from nerido import _core
-
     table = {name: (label, range_text) for name, label, range_text in _core.fields}
     width = max(len(name) for name in names) + 2
     pad = " " * indent
@@ -86,3 +86,22 @@ def thread_count(threads):
     if count < 0:
         raise ValueError(f"threads must be 0 or more (0 or None: all cores), not {count}")
     return min(count, _MAX_THREADS)
+
+
+# The values of the errors= keyword.
+ERROR_MODES = ("raise", "nan")
+
+
+def located(reason, index, shape):
+    """`reason` with the place of flat `index` in `shape`."""
+    if not shape:
+        return reason
+    where = tuple(int(i) for i in np.unravel_index(index, shape))
+    return f"{reason} (first bad element at index {where} of broadcast shape {shape})"
+
+
+def scene_error_text(values, index, shape):
+    """Why the scene of `values` (its six fields) at flat `index` was refused,
+    with its index in `shape`."""
+    _, reason = _core.scene_error(*values)
+    return located(reason, index, shape)

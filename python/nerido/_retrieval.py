@@ -6,7 +6,15 @@ from typing import NamedTuple
 import numpy as np
 
 from nerido import _core
-from nerido._arrays import as_float32, broadcast_shape, contiguous_copy, mask_of, thread_count
+from nerido._arrays import (
+    ERROR_MODES as _ERROR_MODES,
+    as_float32,
+    broadcast_shape,
+    contiguous_copy,
+    located,
+    mask_of,
+    thread_count,
+)
 
 _CHANNELS = len(_core.channels_ghz)
 # The optional inputs of an observation with their defaults (the field
@@ -18,22 +26,25 @@ _DEFAULTS = _core.field_defaults
 class RetrievalStatus(enum.IntEnum):
     """How a retrieval ended; the values of the `status` arrays.
 
-    ok             converged inside the bounds, with a residual consistent
-                   with the noise: the values and their sigmas hold
-    at_bound       the best fit has wind or rain at exactly 0 or 150: the
-                   value is a bound, not a measurement, and its sigma means
-                   little
+    ok             converged, with a residual consistent with the noise: the
+                   values and their sigmas hold; a wind or rain of exactly 0
+                   (calm, no rain) is an answer like any other
+    at_bound       the best fit has wind or rain at 150, the top of the
+                   domain: a scene the model does not cover
     poor_fit       the RMS of the residuals, each in units of its channel's
-                   noise, is above 3: the scene does not fit the model (land
-                   or ice in view, a failed channel reading nonsense)
+                   noise (whitened with a model error), is above 3: the scene
+                   does not fit the model (land or ice in view, a failed
+                   channel reading nonsense)
     not_converged  the iteration limit was reached: the result is the best
                    point found
-    invalid_input  SST, altitude or air temperature out of range (NaN
-                   included), an infinite Tb or fewer than three channels:
-                   every other field is NaN
+    invalid_input  (with errors="nan") SST, altitude or air temperature out
+                   of range (NaN included), an infinite Tb or fewer than three
+                   channels: every other field is NaN
+    off_nadir      the radiometer looked further off nadir than
+                   max_off_nadir_deg: no fit, every other field is NaN
 
-    When several apply, the first in the order invalid_input, not_converged,
-    poor_fit, at_bound, ok is given.
+    When several apply, the first in the order invalid_input, off_nadir,
+    not_converged, poor_fit, at_bound, ok is given.
 
     >>> RetrievalStatus(0).name
     'ok'
@@ -44,6 +55,7 @@ class RetrievalStatus(enum.IntEnum):
     poor_fit = 2
     not_converged = 3
     invalid_input = 4
+    off_nadir = 5
 
 
 class Retrieval(NamedTuple):
@@ -58,8 +70,15 @@ class Retrieval(NamedTuple):
     status: np.ndarray  # int8, values of RetrievalStatus
 
 
+def _in_kelvin_range(name, values, kelvin_range):
+    """Raises ValueError unless every value lies in kelvin_range (inclusive)."""
+    low, high = kelvin_range
+    if not (np.all(values >= low) and np.all(values <= high)):
+        raise ValueError(f"{name} must be from {low:g} to {high:g} K, not {values.tolist()}")
+
+
 def _noise_per_channel(noise_k):
-    """noise_k as six positive finite float32 values (one number for all six)."""
+    """noise_k as six float32 values from 0.01 to 100 K (one number for all six)."""
     noise = as_float32("noise_k", noise_k)
     try:
         noise = np.broadcast_to(noise, (_CHANNELS,))
@@ -67,9 +86,26 @@ def _noise_per_channel(noise_k):
         raise ValueError(
             f"noise_k must be one number or {_CHANNELS} numbers, not shape {noise.shape}"
         ) from None
-    if not (np.all(np.isfinite(noise)) and np.all(noise > 0)):
-        raise ValueError(f"noise_k must be positive and finite (K), not {noise.tolist()}")
+    _in_kelvin_range("noise_k", noise, _core.noise_range_k)
     return [float(value) for value in noise]
+
+
+def _input_error_text(named, flat, index, shape):
+    """Why the element at flat `index` was refused: its first input out of range."""
+    for name, values in zip(named, flat):
+        reason = _core.field_error(name, float(values[index]))
+        if reason is not None:
+            return located(reason, index, shape)
+    return located("an input is out of its range", index, shape)
+
+
+def _model_error(model_error_k):
+    """model_error_k as one float32 value from 0 to 100 K."""
+    error = as_float32("model_error_k", model_error_k)
+    if error.shape != ():
+        raise ValueError(f"model_error_k must be one number, not shape {error.shape}")
+    _in_kelvin_range("model_error_k", error, _core.model_error_range_k)
+    return float(error)
 
 
 def _max_off_nadir(degrees):
@@ -82,9 +118,10 @@ def _max_off_nadir(degrees):
     return float(value)
 
 
-def retrieve(tb_k, sst_c, altitude_m, air_c, noise_k=0.5, *,
+def retrieve(tb_k, sst_c, altitude_m, air_c, noise_k=0.5, *, model_error_k=0.0,
              salinity_psu=_DEFAULTS["salinity_psu"], roll_deg=_DEFAULTS["roll_deg"],
              pitch_deg=_DEFAULTS["pitch_deg"], max_off_nadir_deg=_core.max_off_nadir_deg,
+             errors="raise",
              threads=1):
     """Wind speed and rain rate that best explain measured brightness temperatures.
 
@@ -94,13 +131,23 @@ def retrieve(tb_k, sst_c, altitude_m, air_c, noise_k=0.5, *,
         sst_c       sea-surface temperature (degrees Celsius), -2 to 45
         altitude_m  radar altitude (m), above 0 and up to 16000
         air_c       flight-level air temperature (degrees Celsius), -70 to 45
-        noise_k     1-sigma noise of the channels (K): one number or six
+        noise_k     1-sigma noise of the channels (K), 0.01 to 100: one number
+                    or six
+        model_error_k  1 sigma of the model's error common to all channels
+                    (K), 0 (default) to 100: it widens the sigmas (the fit
+                    becomes generalised least squares)
         salinity_psu  sea-surface salinity (psu), 0 to 40
         roll_deg    the aircraft's roll (degrees), -90 to 90
         pitch_deg   the aircraft's pitch (degrees), -90 to 90; the radiometer
                     looks off nadir by acos(cos roll * cos pitch)
         max_off_nadir_deg  the largest off-nadir angle fitted (degrees),
                     one number from 0 to 90, else ValueError
+        errors      "raise" (default): an SST, altitude, air temperature,
+                    salinity, roll or pitch outside its range, NaN or masked
+                    raises ValueError naming the field, the value, the first
+                    bad element's index and the range, as
+                    brightness_temperatures does; "nan": such elements get
+                    status invalid_input and NaN results
         threads     threads of the compiled loop, each on a contiguous block
                     of the observations: 1 (default) retrieves on the calling
                     thread alone, which leaves the cores to Dask or to a
@@ -111,22 +158,26 @@ def retrieve(tb_k, sst_c, altitude_m, air_c, noise_k=0.5, *,
     sst_c, altitude_m, air_c, salinity_psu, roll_deg and pitch_deg
     broadcast against tb_k[..., 0]. A masked
     element of a numpy masked array is a missing value: a missing channel in
-    tb_k, an invalid input elsewhere; the results are then masked arrays,
-    masked where the SST, altitude, air temperature, salinity or attitude (or every channel) was.
-    Every element gets a status (see RetrievalStatus). An element with an SST, altitude,
-    air temperature or salinity out of range (NaN included), an infinite Tb or fewer
-    than three channels has status invalid_input and NaN in the other
-    fields: no exception. Non-numeric input raises TypeError; a tb_k without
-    a last axis of six, shapes that do not broadcast or a noise_k that is
-    not positive and finite raise ValueError, as does a negative thread count.
+    tb_k, a missing input elsewhere (an error, or with errors="nan" an
+    invalid input); the results are then masked arrays, masked where the
+    SST, altitude, air temperature, salinity or attitude (or every channel)
+    was. Every element gets a status (see RetrievalStatus): an infinite Tb or
+    fewer than three channels give invalid_input and NaN in the other fields,
+    no exception. Non-numeric input raises TypeError; a tb_k without a last
+    axis of six, shapes that do not broadcast, a noise_k, model_error_k or
+    max_off_nadir_deg out of its range raise ValueError, as does a negative
+    thread count.
     Returns a Retrieval of arrays of the broadcast shape.
     """
     if not _core.has_retrieval:
         raise NotImplementedError("this build of nerido was compiled without the retrieval")
+    if errors not in _ERROR_MODES:
+        raise ValueError(f"errors must be one of {_ERROR_MODES}, not {errors!r}")
     tb = as_float32("tb_k", tb_k)
     if tb.ndim == 0 or tb.shape[-1] != _CHANNELS:
         raise ValueError(f"tb_k must have shape (..., {_CHANNELS}), not {tb.shape}")
     noise = _noise_per_channel(noise_k)
+    model_error = _model_error(model_error_k)
     max_off_nadir = _max_off_nadir(max_off_nadir_deg)
     threads = thread_count(threads)
     given = (sst_c, altitude_m, air_c, salinity_psu, roll_deg, pitch_deg)
@@ -139,7 +190,11 @@ def retrieve(tb_k, sst_c, altitude_m, air_c, noise_k=0.5, *,
     )
     flat_tb = contiguous_copy(tb, shape + (_CHANNELS,))
     flat = [contiguous_copy(array, shape) for array in named.values()]
-    fields = _core.retrieval_loop(flat_tb, *flat, noise, max_off_nadir, threads)
+    *fields, first_bad = _core.retrieval_loop(
+        flat_tb, *flat, noise, model_error, max_off_nadir, errors == "raise", threads
+    )
+    if first_bad >= 0:
+        raise ValueError(_input_error_text(named, flat, first_bad, shape))
     results = [field.reshape(shape) for field in fields]
     # Masked where an input other than a Tb was, or every channel.
     masks = [m for m in (mask_of(given, shape),) if m is not None]

@@ -4,11 +4,13 @@ import numpy as np
 
 from nerido import _core
 from nerido._arrays import (
+    ERROR_MODES as _ERROR_MODES,
     as_float32,
     broadcast_shape,
     contiguous_copy,
     field_lines,
     mask_of,
+    scene_error_text,
     thread_count,
 )
 
@@ -16,7 +18,6 @@ from nerido._arrays import (
 channels_ghz = np.array(_core.channels_ghz, dtype=np.float32)
 channels_ghz.flags.writeable = False
 
-_ERROR_MODES = ("raise", "nan")
 # The salinity (psu) of a scene that gives none: the field table's default.
 _DEFAULT_SALINITY = _core.field_defaults["salinity_psu"]
 # The fields, in the order of the compiled loop's arguments.
@@ -65,7 +66,7 @@ def brightness_temperatures(
     out = np.empty(shape + (len(channels_ghz),), dtype=np.float32)
     first_bad = _core.scene_loop(*flat, out, errors == "raise", threads)
     if first_bad >= 0:
-        raise ValueError(_scene_error_text(flat, first_bad, shape))
+        raise ValueError(scene_error_text([float(v[first_bad]) for v in flat], first_bad, shape))
     mask = mask_of(given, shape)
     if mask is not None:
         return np.ma.masked_array(out, mask=np.broadcast_to(mask[..., np.newaxis], out.shape))
@@ -75,12 +76,3 @@ def brightness_temperatures(
 brightness_temperatures.__doc__ = brightness_temperatures.__doc__.replace(
     "{fields}", field_lines(_FIELDS)
 )
-
-
-def _scene_error_text(flat, index, shape):
-    """Why the element at flat `index` was refused, with its index in `shape`."""
-    _, reason = _core.scene_error(*(float(values[index]) for values in flat))
-    if not shape:
-        return reason
-    where = tuple(int(i) for i in np.unravel_index(index, shape))
-    return f"{reason} (first bad element at index {where} of broadcast shape {shape})"

@@ -183,8 +183,8 @@ def forward(ds, *, sst_c=None, altitude_m=None, air_c=None, wind_ms=None, rain_m
 
 
 def retrieve(ds, *, sst_c=None, altitude_m=None, air_c=None, tb=None, tb_names=None,
-             salinity_psu=None, roll_deg=None, pitch_deg=None, noise_k=0.5,
-             max_off_nadir_deg=_core.max_off_nadir_deg, threads=1):
+             salinity_psu=None, roll_deg=None, pitch_deg=None, noise_k=0.5, model_error_k=0.0,
+             max_off_nadir_deg=_core.max_off_nadir_deg, errors="raise", threads=1):
     """Wind speed and rain rate retrieved from the measured Tb of every record of `ds`.
 
     Returns `ds` with the retrieval's variables added (named and described
@@ -192,8 +192,8 @@ def retrieve(ds, *, sst_c=None, altitude_m=None, air_c=None, tb=None, tb_names=N
     1-sigma, their correlation, the residual and ret_status with CF flag
     attributes), `Conventions` set to CF-1.8 and a line appended to
     `history`. Results are bit for bit nerido.retrieve on the values in
-    nerido's units; `noise_k`, `max_off_nadir_deg` and `threads` pass
-    through to it.
+    nerido's units; `noise_k`, `model_error_k`, `max_off_nadir_deg`,
+    `errors` and `threads` pass through to it.
     """
     measured = _channels(ds, tb, tb_names)
     given = {"sst_c": sst_c, "altitude_m": altitude_m, "air_c": air_c}
@@ -203,9 +203,11 @@ def retrieve(ds, *, sst_c=None, altitude_m=None, air_c=None, tb=None, tb_names=N
                for name, value in optional.items()]
 
     def one_block(tb_k, sst, altitude, air, salinity, roll, pitch):
-        return tuple(_retrieve(tb_k, sst, altitude, air, noise_k=noise_k, salinity_psu=salinity,
+        return tuple(_retrieve(tb_k, sst, altitude, air, noise_k=noise_k,
+                               model_error_k=model_error_k, salinity_psu=salinity,
                                roll_deg=roll, pitch_deg=pitch,
-                               max_off_nadir_deg=max_off_nadir_deg, threads=threads))
+                               max_off_nadir_deg=max_off_nadir_deg, errors=errors,
+                               threads=threads))
 
     names = list(_OUTPUTS)
     results = xr.apply_ufunc(

@@ -187,16 +187,38 @@ py::object scene_error(float sst_c, float altitude_m, float air_c, float wind_ms
   return py::make_tuple(std::string{nerido::field_range(error->field).name}, error->message);
 }
 
+// Why `value` is refused for the field called `name`, or None when it is
+// in range (or no field is called so).
+py::object field_error(const std::string& name, float value) {
+  for (std::size_t i = 0; i < nerido::field_count; ++i) {
+    const auto field = static_cast<nerido::SceneField>(i);
+    if (nerido::field_range(field).name == name && !nerido::in_range(field, value)) {
+      return py::str(nerido::describe_out_of_range(field, value));
+    }
+  }
+  return py::none();
+}
+
 #if NERIDO_HAVE_RETRIEVAL
 inline constexpr std::size_t retrieval_float_count = 6;
 
+// True for the reasons that name an input field (an error with errors="raise").
+bool is_field_reason(nerido::InvalidReason reason) {
+  using R = nerido::InvalidReason;
+  return reason == R::sst_c || reason == R::altitude_m || reason == R::air_c ||
+         reason == R::salinity_psu || reason == R::attitude;
+}
+
 // One retrieval per element: tb_k is n x 6 (NaN = missing channel); returns
-// the six float fields of the Retrieval and its status, each an array of n.
-// On `threads` threads (see thread_count).
+// the six float fields of the Retrieval, its status, each an array of n,
+// and the index of the first element whose SST, altitude or air
+// temperature is invalid when `stop_at_invalid` (the loop then stops there;
+// -1 when none). On `threads` threads (see thread_count).
 py::tuple retrieval_loop(const Floats& tb_k, const Floats& sst_c, const Floats& altitude_m,
                          const Floats& air_c, const Floats& salinity_psu, const Floats& roll_deg,
                          const Floats& pitch_deg, const std::array<float, 6>& noise_k,
-                         float max_off_nadir_deg, int threads) {
+                         float model_error_k, float max_off_nadir_deg, bool stop_at_invalid,
+                         int threads) {
   const auto n = static_cast<std::size_t>(sst_c.size());
   checked_size(altitude_m, n, "altitude_m");
   checked_size(air_c, n, "air_c");
@@ -224,18 +246,26 @@ py::tuple retrieval_loop(const Floats& tb_k, const Floats& sst_c, const Floats& 
   const float* pitch = pitch_deg.data();
   nerido::RetrievalOptions options;
   options.noise_k = noise_k;
+  options.model_error_k = model_error_k;
   options.max_off_nadir_deg = max_off_nadir_deg;
   const std::size_t blocks = thread_count(threads, n);
+  // The first element of each block with an invalid SST, altitude or air temperature, or n.
+  std::vector<std::size_t> stopped(blocks, n);
+  const auto any_stopped = [&] { return *std::min_element(stopped.begin(), stopped.end()) < n; };
   {
     in_rounds(
         n, blocks, retrievals_per_round,
-        [&](std::size_t, std::size_t begin, std::size_t end) {
+        [&](std::size_t b, std::size_t begin, std::size_t end) {
           for (std::size_t i = begin; i < end; ++i) {
             nerido::Observation observation{{},          sst[i],  altitude[i], air[i],
                                             salinity[i], roll[i], pitch[i]};
             std::copy(tb + i * nerido::channel_count, tb + (i + 1) * nerido::channel_count,
                       observation.tb_k.begin());
             const nerido::Retrieval r = nerido::retrieve(observation, options);
+            if (stop_at_invalid && is_field_reason(r.invalid_reason)) {
+              stopped[b] = i;
+              return;
+            }
             const std::array<float, retrieval_float_count> values{r.wind_ms,
                                                                   r.rain_mmh,
                                                                   r.wind_sigma_ms,
@@ -248,13 +278,15 @@ py::tuple retrieval_loop(const Floats& tb_k, const Floats& sst_c, const Floats& 
             status_data[i] = static_cast<std::int8_t>(r.status);
           }
         },
-        [] { return false; });
+        any_stopped);
   }
-  py::tuple result(retrieval_float_count + 1);
+  py::tuple result(retrieval_float_count + 2);
   for (std::size_t k = 0; k < retrieval_float_count; ++k) {
     result[k] = fields[k];
   }
   result[retrieval_float_count] = status;
+  const std::size_t first = *std::min_element(stopped.begin(), stopped.end());
+  result[retrieval_float_count + 1] = first < n ? static_cast<std::ptrdiff_t>(first) : -1;
   return result;
 }
 
@@ -372,6 +404,7 @@ PYBIND11_MODULE(_core, m) {
         py::arg("rain_mmh").noconvert(), py::arg("salinity_psu").noconvert(),
         py::arg("out").noconvert(), py::arg("stop_at_invalid"), py::arg("threads"));
   m.def("scene_error", &scene_error);
+  m.def("field_error", &field_error, py::arg("name"), py::arg("value"));
 
 #if NERIDO_HAVE_RETRIEVAL
   m.attr("has_retrieval") = true;
@@ -383,7 +416,11 @@ PYBIND11_MODULE(_core, m) {
         py::arg("sst_c").noconvert(), py::arg("altitude_m").noconvert(),
         py::arg("air_c").noconvert(), py::arg("salinity_psu").noconvert(),
         py::arg("roll_deg").noconvert(), py::arg("pitch_deg").noconvert(), py::arg("noise_k"),
-        py::arg("max_off_nadir_deg"), py::arg("threads"));
+        py::arg("model_error_k"), py::arg("max_off_nadir_deg"), py::arg("stop_at_invalid"),
+        py::arg("threads"));
+  m.attr("noise_range_k") = py::make_tuple(nerido::noise_range_k.low, nerido::noise_range_k.high);
+  m.attr("model_error_range_k") =
+      py::make_tuple(nerido::model_error_range_k.low, nerido::model_error_range_k.high);
 #else
   m.attr("has_retrieval") = false;
 #endif

@@ -82,9 +82,9 @@ PINNED = [
     ((15, 12000, -64, 40, 70), (-0.6, 0.2, 0.05, -0.33, 0.48, 0.1), None,
      "0x1.3c7dbep+5 0x1.1c6eecp+6 0x1.c75892p-2 0x1.1973fep+0 -0x1.dca91ap-1 0x1.25eddp-2", Status.ok),
     ((5, 500, 1, 8, 0), (0.1, -0.2, 0.3, -0.4, 0.5, -0.6), None,
-     "0x1.f7426p+2 0x0p+0 0x1.14267ap+1 0x1.bcb7e4p+1 -0x1.f18066p-1 0x1.8ac832p-2", Status.at_bound),
+     "0x1.f7426p+2 0x0p+0 0x1.14267ap+1 0x1.bcb7e4p+1 -0x1.f18066p-1 0x1.8ac832p-2", Status.ok),
     ((22, 1500, 10, 2, 1), (0.44, 0.21, -0.35, 0.12, -0.5, 0.03), 3,
-     "0x1.852442p+1 0x0p+0 0x1.0f367ap+1 0x1.387474p+1 -0x1.eaee2p-1 0x1.31f1fcp-2", Status.at_bound),
+     "0x1.852442p+1 0x0p+0 0x1.0f367ap+1 0x1.387474p+1 -0x1.eaee2p-1 0x1.31f1fcp-2", Status.ok),
     ((30, 6000, -10, 65, 25), (-0.2, -0.1, 0, 0.1, 0.2, 0.3), 0,
      "0x1.02bc76p+6 0x1.9e55b6p+4 0x1.4255eep-1 0x1.6ef69p+0 -0x1.f28c54p-1 0x1.7096e2p-6", Status.ok),
 ]
@@ -116,13 +116,37 @@ def test_pinned_retrievals_bit_for_bit():
         ({}, [], [5]),  # an infinity is not a measurement
     ],
 )
-def test_invalid_input_is_a_status_not_an_exception(change, missing, infinite):
+def test_invalid_input_is_a_status_with_errors_nan(change, missing, infinite):
     tb = forward(10.0, 5.0)
     tb[missing] = np.nan
     tb[infinite] = np.inf
-    result = nerido.retrieve(tb, **{**GEOMETRY, **change})
+    result = nerido.retrieve(tb, **{**GEOMETRY, **change}, errors="nan")
     assert result.status == Status.invalid_input
     assert all(np.isnan(field) for field in result[:-1])
+
+
+@pytest.mark.parametrize(
+    "change, message",
+    [
+        # Regression: an SST left in kelvin made every element invalid_input silently.
+        (dict(sst_c=[28.0, 301.15, 28.0]),
+         r"sst_c = 301\.15 is outside -2 to 45 deg C \(first bad element at index \(1,\)"),
+        (dict(altitude_m=[3000, 3000, np.nan]), r"altitude_m = nan is outside .*index \(2,\)"),
+        (dict(air_c=np.ma.masked_array([15, 15, 15], mask=[0, 1, 0])), r"air_c = nan .*index \(1,\)"),
+        (dict(sst_c=np.inf), r"sst_c = inf is outside"),
+        (dict(salinity_psu=[36.0, 36.0, 41.0]),
+         r"salinity_psu = 41 is outside 0 to 40 psu \(first bad element at index \(2,\)"),
+    ],
+)
+def test_an_input_out_of_range_raises_by_default(change, message):
+    tb = np.stack([forward(10.0, 5.0)] * 3)
+    with pytest.raises(ValueError, match=message):
+        nerido.retrieve(tb, **{**GEOMETRY, **change})
+    # Channels are measurements: too few or an infinite one stay a status.
+    tb[1, :4] = np.nan
+    tb[2, 0] = np.inf
+    statuses = nerido.retrieve(tb, **GEOMETRY).status
+    assert [Status(s) for s in statuses] == [Status.ok, Status.invalid_input, Status.invalid_input]
 
 
 def test_three_channels_are_enough():
@@ -133,8 +157,10 @@ def test_three_channels_are_enough():
     assert result.wind_ms == pytest.approx(20.0, abs=0.1)
 
 
-def test_calm_dry_sea_lies_at_the_bound():
-    assert nerido.retrieve(forward(0.0, 0.0), **GEOMETRY).status == Status.at_bound
+def test_calm_dry_sea_is_an_answer():
+    result = nerido.retrieve(forward(0.0, 0.0), **GEOMETRY)
+    assert result.status == Status.ok
+    assert result.wind_ms == 0 and result.rain_mmh == 0
 
 
 def test_temperatures_no_wind_and_rain_explain_fit_poorly():
@@ -145,9 +171,9 @@ def test_temperatures_no_wind_and_rain_explain_fit_poorly():
 
 def test_one_status_per_element_in_a_mixed_batch():
     tb = np.stack([forward(10.0, 5.0), forward(10.0, 5.0), forward(0.0, 0.0)])
-    result = nerido.retrieve(tb, [28.0, 50.0, 28.0], 3000, 15)
+    result = nerido.retrieve(tb, [28.0, 50.0, 28.0], 3000, 15, errors="nan")
     assert result.status.dtype == np.int8
-    assert [Status(s) for s in result.status] == [Status.ok, Status.invalid_input, Status.at_bound]
+    assert [Status(s) for s in result.status] == [Status.ok, Status.invalid_input, Status.ok]
 
 
 def test_broadcasting_against_the_first_channel():
@@ -182,8 +208,13 @@ def test_noise_per_channel():
     [
         (dict(tb_k=np.zeros(5)), ValueError, r"tb_k must have shape \(\.\.\., 6\)"),
         (dict(tb_k=280.0), ValueError, r"tb_k must have shape"),
-        (dict(noise_k=0.0), ValueError, "noise_k must be positive"),
-        (dict(noise_k=np.nan), ValueError, "noise_k must be positive"),
+        (dict(noise_k=0.0), ValueError, "noise_k must be from 0.01 to 100 K"),
+        (dict(noise_k=np.nan), ValueError, "noise_k must be from 0.01 to 100 K"),
+        (dict(noise_k=1e-5), ValueError, "noise_k must be from 0.01 to 100 K"),
+        (dict(noise_k=[0.5] * 5 + [101]), ValueError, "noise_k must be from 0.01 to 100 K"),
+        (dict(model_error_k=-0.5), ValueError, "model_error_k must be from 0 to 100 K"),
+        (dict(model_error_k=[0.5, 0.5]), ValueError, "model_error_k must be one number"),
+        (dict(errors="ignore"), ValueError, "errors must be one of"),
         (dict(noise_k=[0.5, 0.5]), ValueError, "noise_k must be one number or 6"),
         (dict(sst_c=[28.0, 29.0]), ValueError, r"do not broadcast.*sst_c \(2,\)"),
         (dict(tb_k=["280"] * 6), TypeError, "tb_k must hold real numbers"),
@@ -220,8 +251,8 @@ def test_own_threads_equal_one_thread(threads):
     tb = tb + rng.normal(0, 0.5, tb.shape)
     tb[2, :, :4] = np.nan
     sst[5, 0] = 60.0
-    serial = nerido.retrieve(tb, sst, 3000, 15, threads=1)
-    result = nerido.retrieve(tb, sst, 3000, 15, threads=threads)
+    serial = nerido.retrieve(tb, sst, 3000, 15, errors="nan", threads=1)
+    result = nerido.retrieve(tb, sst, 3000, 15, errors="nan", threads=threads)
     assert (serial.status[[2, 5]] == nerido.RetrievalStatus.invalid_input).all()
     for got, expected in zip(result, serial):
         assert got.shape == (7, 9)
@@ -242,7 +273,7 @@ def test_masked_channels_are_missing_and_masked_inputs_masked():
     rows[0, 2] = np.ma.masked  # a missing channel
     rows[2, :] = np.ma.masked  # no channel at all
     sst = np.ma.masked_array([28.0, 28.0, 28.0], mask=[False, True, False])
-    got = nerido.retrieve(rows, sst, 3000, 15)
+    got = nerido.retrieve(rows, sst, 3000, 15, errors="nan")
     missing_channel = tb.copy()
     missing_channel[2] = np.nan
     expected = nerido.retrieve(missing_channel, 28, 3000, 15)
@@ -275,3 +306,13 @@ except KeyboardInterrupt:
     words = run.stdout.split()
     assert words[0] == "interrupted", run.stdout
     assert float(words[1]) < 5.0
+
+
+def test_model_error_widens_the_sigmas_and_zero_changes_nothing():
+    tb = forward(15.0, 5.0)
+    plain = nerido.retrieve(tb, **GEOMETRY)
+    zero = nerido.retrieve(tb, **GEOMETRY, model_error_k=0.0)
+    wider = nerido.retrieve(tb, **GEOMETRY, model_error_k=0.5)
+    assert [f.tobytes() for f in zero] == [f.tobytes() for f in plain]
+    assert wider.wind_sigma_ms > 1.2 * plain.wind_sigma_ms
+    assert wider.wind_ms == pytest.approx(15.0, abs=0.01)

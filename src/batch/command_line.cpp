@@ -202,6 +202,19 @@ OptionalInput optional_input(SceneField field, std::optional<float> given) {
           given ? "--" + std::string(r.option) : std::string()};
 }
 
+bool check_ranges(std::span<const std::string_view> values, std::span<const std::string> names,
+                  std::span<const float> numbers, std::span<const SceneField> fields,
+                  std::string& reason) {
+  for (std::size_t i = 0; i < numbers.size(); ++i) {
+    if (!in_range(fields[i], numbers[i])) {
+      reason = names[i] + " = " + escaped(trim_blanks(values[i])) + " is outside " +
+               range_text(fields[i]);
+      return false;
+    }
+  }
+  return true;
+}
+
 int run_conversion(RecordSource& source, const std::string& header,
                    std::optional<std::uint64_t> total, const RowConversion& conversion,
                    OnError on_error, const OutputOptions& options,

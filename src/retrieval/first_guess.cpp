@@ -84,20 +84,51 @@ struct WindMisfit {
   }
 };
 
+// Channel k's terms of the misfit: a + b g + c h, weighted (not yet whitened).
+struct MisfitTerms {
+  double a, b, c;
+};
+
+MisfitTerms misfit_terms(const FitProblem& p, const Lines& lines, std::size_t k) noexcept {
+  const double u = weight(p, k);
+  const double a =
+      (lines[k].level_k + lines[k].slope_k * p.channels[k].emissivity - p.measured_k[k]) * u;
+  const double b = lines[k].slope_k * u;
+  return {a, b, b * p.channels[k].frequency_offset_ghz};
+}
+
+void add(WindMisfit& q, const MisfitTerms& t) noexcept {
+  q.aa += t.a * t.a;
+  q.ab += t.a * t.b;
+  q.ac += t.a * t.c;
+  q.bb += t.b * t.b;
+  q.bc += t.b * t.c;
+  q.cc += t.c * t.c;
+}
+
 WindMisfit wind_misfit(const FitProblem& p, const Lines& lines) noexcept {
   WindMisfit q{};
+  if (!p.correlated) {
+    for (std::size_t k = 0; k < p.count; ++k) {
+      add(q, misfit_terms(p, lines, k));
+    }
+    return q;
+  }
+  // With a model error the terms are whitened first, each as a vector over the channels.
+  std::array<double, max_channels> as{};
+  std::array<double, max_channels> bs{};
+  std::array<double, max_channels> cs{};
   for (std::size_t k = 0; k < p.count; ++k) {
-    const double u = p.inverse_noise[k];
-    const double a =
-        (lines[k].level_k + lines[k].slope_k * p.channels[k].emissivity - p.measured_k[k]) * u;
-    const double b = lines[k].slope_k * u;
-    const double c = b * p.channels[k].frequency_offset_ghz;
-    q.aa += a * a;
-    q.ab += a * b;
-    q.ac += a * c;
-    q.bb += b * b;
-    q.bc += b * c;
-    q.cc += c * c;
+    const MisfitTerms t = misfit_terms(p, lines, k);
+    as[k] = t.a;
+    bs[k] = t.b;
+    cs[k] = t.c;
+  }
+  whiten(p, as);
+  whiten(p, bs);
+  whiten(p, cs);
+  for (std::size_t k = 0; k < p.count; ++k) {
+    add(q, {as[k], bs[k], cs[k]});
   }
   return q;
 }

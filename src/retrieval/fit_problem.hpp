@@ -24,18 +24,48 @@ struct FitProblem {
   std::size_t count;                                    // channels present, 3 to 6
   std::array<double, max_channels> measured_k;          // their measured Tb (K)
   std::array<double, max_channels> inverse_noise;       // 1 / sigma (per K)
+  // With a model error the residuals are whitened by `whitening`, the
+  // inverse of the lower Cholesky factor of their covariance (per K; the
+  // first `count` rows and columns, zero above the diagonal); without one
+  // (correlated false) each is weighted by its inverse_noise.
+  bool correlated;
+  std::array<std::array<double, max_channels>, max_channels> whitening;
 };
 
-// The problem of an observation, or nothing when the observation or the
-// options are unusable: SST, altitude, air temperature or salinity out of
-// its range (NaN and infinities included), an infinite Tb, fewer than three
-// channels, the noise of a channel present not positive and finite, a
-// negative iteration limit or tolerance (or a NaN one).
+// Why the observation or the options cannot be fitted: SST, altitude, air
+// temperature or salinity out of its range (NaN and infinities included), fewer
+// than three channels, an infinite Tb, the noise of a channel present
+// outside noise_range_k, a model error outside model_error_range_k, a
+// negative iteration limit or tolerance (or a NaN one). None when they can.
+[[nodiscard]] InvalidReason invalid_reason(const Observation& observation,
+                                           const RetrievalOptions& options) noexcept;
+
+// The problem of an observation, or nothing when invalid_reason gives one.
 [[nodiscard]] std::optional<FitProblem> make_problem(const Observation& observation,
                                                      const RetrievalOptions& options);
 
+// The weight of channel k's difference model - measured before whitening:
+// 1 / sigma without a model error, else 1 (whiten does the rest).
+[[nodiscard]] inline double weight(const FitProblem& p, std::size_t k) noexcept {
+  return p.correlated ? 1.0 : p.inverse_noise[k];
+}
+
+// Whitens the first `count` weighted values (residuals or a column of the
+// Jacobian) in place; nothing to do without a model error.
+void whiten_correlated(const FitProblem& p, std::span<double> values) noexcept;
+inline void whiten(const FitProblem& p, std::span<double> values) noexcept {
+  if (p.correlated) {
+    whiten_correlated(p, values);
+  }
+}
+
+// Model minus measured Tb (K) of the exact model, one per channel used.
+void exact_differences(const FitProblem& problem, float wind_ms, float rain_mmh,
+                       std::span<double> differences) noexcept;
+
 // Weighted residuals (model - measured) / sigma of the exact model, one per
-// channel used, at a wind and a non-negative rain rate (m/s, mm/h). Any wind
+// channel used (whitened with a model error), at a wind and a non-negative
+// rain rate (m/s, mm/h). Any wind
 // is accepted: the wind law continues below 0 and above 150 m/s.
 void exact_residuals(const FitProblem& problem, float wind_ms, float rain_mmh,
                      std::span<double> residuals) noexcept;

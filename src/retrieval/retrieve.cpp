@@ -99,12 +99,17 @@ class Residuals {
     for (std::size_t k = 0; k < p_.count; ++k) {
       const retrieval::ChannelSlopes& d = slopes_[k];
       if (s_.wind_free) {
-        j[0][k] = d.per_wind * p_.inverse_noise[k];
+        j[0][k] = d.per_wind * retrieval::weight(p_, k);
       }
       if (s_.rain_free) {
         // dTb/drho = 2 R dTb/dR / rho, which tends to 0 with rho.
-        j[rain_column][k] = rho != 0.0 ? 2.0 * d.per_log_rain / rho * p_.inverse_noise[k] : 0.0;
+        j[rain_column][k] =
+            rho != 0.0 ? 2.0 * d.per_log_rain / rho * retrieval::weight(p_, k) : 0.0;
       }
+    }
+    const std::size_t columns = (s_.wind_free ? 1U : 0U) + (s_.rain_free ? 1U : 0U);
+    for (std::size_t column = 0; column < columns; ++column) {
+      retrieval::whiten(p_, j[column]);
     }
   }
 
@@ -207,7 +212,10 @@ WeightedJacobian weighted_jacobian(const FitProblem& p, const Point& at, bool wi
     j(row, 1) = rain_one_sided
                     ? (smooth_brightness(p.scene, c, wind, stepped_rain).tb_k - d.tb_k) / rain_step
                     : d.per_log_rain / at.rain_mmh;
-    j.row(row) *= p.inverse_noise[k];
+    j.row(row) *= retrieval::weight(p, k);
+  }
+  for (Eigen::Index column = 0; column < 2; ++column) {
+    retrieval::whiten(p, {j.col(column).data(), p.count});
   }
   return j;
 }
@@ -228,10 +236,14 @@ bool wind_wants_in(const FitProblem& p, const Point& at) noexcept {
   retrieval::smooth_residuals(p, at.wind_ms, at.rain_mmh, r);
   const retrieval::WindLaw wind = retrieval::wind_law(at.wind_ms);
   const retrieval::RainPowers rain = retrieval::rain_powers(at.rain_mmh);
-  double gradient = 0.0;  // half the derivative of chi-square in the wind
+  std::array<double, retrieval::max_channels> slope{};
   for (std::size_t k = 0; k < p.count; ++k) {
-    gradient +=
-        r[k] * smooth_brightness(p.scene, p.channels[k], wind, rain).per_wind * p.inverse_noise[k];
+    slope[k] = smooth_brightness(p.scene, p.channels[k], wind, rain).per_wind;
+  }
+  retrieval::whiten(p, slope);  // with a model error; else weighted below
+  double gradient = 0.0;        // half the derivative of chi-square in the wind
+  for (std::size_t k = 0; k < p.count; ++k) {
+    gradient += r[k] * slope[k] * retrieval::weight(p, k);
   }
   return at.wind_ms <= 0.0 ? gradient < 0.0 : gradient > 0.0;
 }
@@ -366,18 +378,48 @@ std::string_view status_name(RetrievalStatus status) noexcept {
       return "not_converged";
     case RetrievalStatus::invalid_input:
       return "invalid_input";
+    case RetrievalStatus::off_nadir:
+      return "off_nadir";
+  }
+  return "unknown";
+}
+
+std::string_view invalid_reason_name(InvalidReason reason) noexcept {
+  switch (reason) {
+    case InvalidReason::none:
+      return "none";
+    case InvalidReason::sst_c:
+      return "sst_c";
+    case InvalidReason::altitude_m:
+      return "altitude_m";
+    case InvalidReason::air_c:
+      return "air_c";
+    case InvalidReason::salinity_psu:
+      return "salinity_psu";
+    case InvalidReason::attitude:
+      return "attitude";
+    case InvalidReason::too_few_channels:
+      return "too_few_channels";
+    case InvalidReason::infinite_tb:
+      return "infinite_tb";
+    case InvalidReason::noise:
+      return "noise";
+    case InvalidReason::options:
+      return "options";
   }
   return "unknown";
 }
 
 Retrieval retrieve(const Observation& observation, const RetrievalOptions& options) noexcept {
   constexpr float nan = std::numeric_limits<float>::quiet_NaN();
+  const auto present = std::count_if(observation.tb_k.begin(), observation.tb_k.end(),
+                                     [](float tb) { return !std::isnan(tb); });
+  const auto no_fit = [&](RetrievalStatus status, InvalidReason reason) {
+    return Retrieval{nan, nan, nan, nan, nan, nan, 0, static_cast<int>(present), status, reason};
+  };
   const std::optional<FitProblem> problem = retrieval::make_problem(observation, options);
   if (!problem) {
-    const auto present = std::count_if(observation.tb_k.begin(), observation.tb_k.end(),
-                                       [](float tb) { return !std::isnan(tb); });
-    return {
-        nan, nan, nan, nan, nan, nan, 0, static_cast<int>(present), RetrievalStatus::invalid_input};
+    return no_fit(RetrievalStatus::invalid_input, retrieval::invalid_reason(observation, options));
   }
   const FitProblem& p = *problem;
   Fitter fitter(p, options);
@@ -410,12 +452,19 @@ Retrieval retrieve(const Observation& observation, const RetrievalOptions& optio
   }
 
   const ResidualArray& r = solution.residuals;
+  ResidualArray differences{};  // model - measured (K)
+  if (p.correlated) {
+    retrieval::exact_differences(p, out.wind_ms, out.rain_mmh, differences);
+  } else {
+    for (std::size_t k = 0; k < p.count; ++k) {
+      differences[k] = r[k] / p.inverse_noise[k];
+    }
+  }
   double weighted = 0.0;
   double kelvin = 0.0;
   for (std::size_t k = 0; k < p.count; ++k) {
     weighted += r[k] * r[k];
-    const double dk = r[k] / p.inverse_noise[k];
-    kelvin += dk * dk;
+    kelvin += differences[k] * differences[k];
   }
   const double count = static_cast<double>(p.count);
   out.residual_rms_k = to_single(dmath::sqrt(kelvin / count));
@@ -425,8 +474,8 @@ Retrieval retrieve(const Observation& observation, const RetrievalOptions& optio
     out.status = RetrievalStatus::not_converged;
   } else if (!(normalised_rms <= poor_fit_rms)) {
     out.status = RetrievalStatus::poor_fit;
-  } else if (wind_bound || rain_bound) {
-    out.status = RetrievalStatus::at_bound;
+  } else if (at.wind_ms >= bound_high || at.rain_mmh >= bound_high) {
+    out.status = RetrievalStatus::at_bound;  // the top of the domain; 0 is an answer
   } else {
     out.status = RetrievalStatus::ok;
   }

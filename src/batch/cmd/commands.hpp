@@ -104,6 +104,13 @@ int run_file(const RowConversion& conversion, const RowsOptions& options,
 bool read_numbers(std::span<const std::string_view> values, std::span<const std::string> names,
                   std::span<float> numbers, bool empty_is_nan, std::string& reason);
 
+// True when each of `numbers` lies in the range of its field in `fields`;
+// else sets `reason` ("NAME = TEXT is outside LOW to HIGH UNIT", with the
+// text as it stands in `values`) and answers false.
+bool check_ranges(std::span<const std::string_view> values, std::span<const std::string> names,
+                  std::span<const float> numbers, std::span<const SceneField> fields,
+                  std::string& reason);
+
 // The brightness temperatures' column names: tb_4.74 ... tb_7.09.
 [[nodiscard]] const std::array<std::string, channel_count>& tb_columns();
 // Appends ",tb" for each channel.

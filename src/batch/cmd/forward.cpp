@@ -5,7 +5,18 @@
 namespace nerido::batch {
 namespace {
 
-SceneField field_at(std::size_t i) { return static_cast<SceneField>(i); }
+constexpr SceneField field_at(std::size_t i) { return static_cast<SceneField>(i); }
+
+// The columns forward reads: the scene's five fields in declaration order,
+// then its salinity (optional).
+constexpr std::array<SceneField, scene_field_count + 1> scene_fields = [] {
+  std::array<SceneField, scene_field_count + 1> fields{};
+  for (std::size_t i = 0; i < scene_field_count; ++i) {
+    fields[i] = field_at(i);
+  }
+  fields.back() = SceneField::salinity_psu;
+  return fields;
+}();
 
 // "sst_c (deg C), altitude_m (m), ... and rain_mmh (mm/h)"
 std::string scene_columns_text() {
@@ -82,17 +93,10 @@ RowConversion forward_conversion(NumberFormat format, std::optional<float> salin
                                                       std::string& cells, std::string& /*side*/,
                                                       std::string& reason) mutable {
       // The five, then the salinity.
-      std::array<float, scene_field_count + 1> numbers{};
-      if (!read_numbers(values, *names, numbers, false, reason)) {
+      std::array<float, scene_fields.size()> numbers{};
+      if (!read_numbers(values, *names, numbers, false, reason) ||
+          !check_ranges(values, *names, numbers, scene_fields, reason)) {
         return false;
-      }
-      for (std::size_t i = 0; i < numbers.size(); ++i) {
-        const SceneField field = i < scene_field_count ? field_at(i) : SceneField::salinity_psu;
-        if (!in_range(field, numbers[i])) {
-          reason = (*names)[i] + " = " + escaped(trim_blanks(values[i])) + " is outside " +
-                   range_text(field);
-          return false;
-        }
       }
       std::array<float, scene_field_count> five{};
       std::copy_n(numbers.begin(), five.size(), five.begin());

@@ -47,15 +47,30 @@ std::string optional_columns_text() {
 struct RetrieveOptions {
   RowsOptions rows;
   std::string noise;          // --noise; empty: the library's default
+  std::string model_error;    // --model-error; empty: none
   std::string max_off_nadir;  // --max-off-nadir; empty: the library's default
   PictureOptions picture;
   std::string x_column;  // --x
 };
 
+// A kelvin value of an option, or a usage error naming the option and the range.
+float read_kelvin(std::string_view option, std::string_view text, const KelvinRange& range) {
+  float value = 0.0f;
+  if (read_number(text, value) != NumberRead::ok || !(value >= range.low && value <= range.high)) {
+    throw UsageError(std::string(option) + ": '" + escaped(text) + "' is not a number from " +
+                     number_text(range.low) + " to " + number_text(range.high) + " K");
+  }
+  return value;
+}
+
 RetrievalOptions retrieval_options(const RetrieveOptions& options) {
   RetrievalOptions retrieval;
   if (!options.noise.empty()) {
     retrieval.noise_k = read_noise(options.noise);
+  }
+  if (!options.model_error.empty()) {
+    retrieval.model_error_k =
+        read_kelvin("--model-error", options.model_error, model_error_range_k);
   }
   if (!options.max_off_nadir.empty()) {
     float degrees = 0.0f;
@@ -175,12 +190,7 @@ std::array<float, channel_count> read_noise(std::string_view text) {
   std::vector<float> values;
   for (std::size_t begin = 0;;) {
     const std::size_t comma = text.find(',', begin);
-    const std::string_view item = text.substr(begin, comma - begin);
-    float value = 0.0f;
-    if (read_number(item, value) != NumberRead::ok || !(value > 0.0f) || std::isinf(value)) {
-      throw UsageError("--noise: '" + std::string(item) + "' is not a positive number of kelvin");
-    }
-    values.push_back(value);
+    values.push_back(read_kelvin("--noise", text.substr(begin, comma - begin), noise_range_k));
     if (comma == std::string_view::npos) {
       break;
     }
@@ -221,15 +231,25 @@ RowConversion retrieve_conversion(const RetrievalOptions& options, NumberFormat 
     return RowConverter([options, format, collect_x, names](
                             std::span<const std::string_view> values, std::string& cells,
                             std::string& side, std::string& reason) {
-      // Every value may be empty: a Tb then is a missing channel, any other
-      // value makes the input invalid, which the status reports. An optional
-      // field's number out of its range is a bad row.
+      // An empty Tb is a missing channel; the SST, altitude and air
+      // temperature must be there and in range, as in forward, and so must
+      // the salinity; an empty roll or pitch is the library's to judge, one
+      // out of its range a bad row.
       std::array<float, x_input> numbers{};
       std::array<float, optional_fields.size()> optional{};
       const std::size_t optional_at = names.size() - optional.size();
-      if (!read_numbers(values, names, numbers, true, reason) ||
-          !read_numbers(values.subspan(optional_at), std::span(names).subspan(optional_at),
-                        optional, true, reason)) {
+      const auto fixed = std::span(numbers).subspan(channel_count);
+      const auto fixed_values = values.subspan(channel_count);
+      const auto fixed_names = std::span(names).subspan(channel_count);
+      const auto optional_values = values.subspan(optional_at);
+      const auto optional_names = std::span(names).subspan(optional_at);
+      if (!read_numbers(values, names, std::span(numbers).first(channel_count), true, reason) ||
+          !read_numbers(fixed_values, fixed_names, fixed, false, reason) ||
+          !check_ranges(fixed_values, fixed_names, fixed, fixed_fields, reason) ||
+          !read_numbers(optional_values, optional_names, std::span(optional).first(1), false,
+                        reason) ||
+          !read_numbers(optional_values.subspan(1), optional_names.subspan(1),
+                        std::span(optional).subspan(1), true, reason)) {
         return false;
       }
       for (std::size_t i = 0; i < optional.size(); ++i) {
@@ -256,7 +276,7 @@ RowConversion retrieve_conversion(const RetrievalOptions& options, NumberFormat 
       cells += status_name(r.status);
       double x = 0.0;
       bool time = false;
-      if (collect_x && r.status != RetrievalStatus::invalid_input &&
+      if (collect_x && !std::isnan(r.wind_ms) &&  // a fit was made
           read_x(values[x_input], x, time)) {
         std::array<char, 32> digits{};
         const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), x);
@@ -280,8 +300,14 @@ Command add_retrieve(CLI::App& app) {
   add_rows_options(*command, options->rows);
   command
       ->add_option("--noise", options->noise,
-                   "1 sigma of each channel's measurement (K): one value, or six (default 0.5)")
+                   "1 sigma of each channel's measurement (K, 0.01 to 100): one value, or six "
+                   "(default 0.5)")
       ->option_text("K|K,K,K,K,K,K");
+  command
+      ->add_option("--model-error", options->model_error,
+                   "1 sigma of the model's error common to all channels (K, 0 to 100; default "
+                   "0): it widens the sigmas")
+      ->option_text("K");
   command
       ->add_option("--max-off-nadir", options->max_off_nadir,
                    "The largest off-nadir angle of roll and pitch that is fitted (degrees, 0 to " +
@@ -302,12 +328,13 @@ Command add_retrieve(CLI::App& app) {
       "An empty Tb cell is a missing channel. Every column passes through; appended are\n"
       "ret_wind_ms, ret_rain_mmh, ret_wind_sigma_ms, ret_rain_sigma_mmh,\n"
       "ret_wind_rain_correlation, ret_residual_rms_k (K) and ret_status (ok, at_bound,\n"
-      "poor_fit, not_converged, invalid_input).\n"
+      "poor_fit, not_converged, invalid_input, off_nadir).\n"
       "\n"
       "A row that cannot be read (text that is not a number, too few or too many\n"
-      "fields, a salinity, roll or pitch out of its range) is a bad row, as in forward.\n"
-      "Every row that is read is written with its status, invalid_input included (empty\n"
-      "result cells), and leaves the exit status alone: the data are yours to judge.\n"
+      "fields, an SST, altitude, air temperature or salinity empty or out of range, a\n"
+      "roll or pitch out of range) is a bad row, as in forward. Every other row is\n"
+      "written with its status, invalid_input included (empty result cells), and leaves\n"
+      "the exit status alone: the data are yours to judge.\n"
       "\n"
       "--plot FILE --x COLUMN draws the retrieved wind and rain with their +-1 sigma\n"
       "band against COLUMN (best one that increases, such as a time), with gnuplot;\n"
