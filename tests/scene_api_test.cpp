@@ -193,34 +193,6 @@ TEST(SceneApi, SceneValuesRoundTrip) {
   EXPECT_EQ(scene_values(scene_from_values(values)), values);
 }
 
-// The optional fields' ranges, both ends inclusive.
-TEST(SceneApi, OptionalFieldRanges) {
-  constexpr float nan = std::numeric_limits<float>::quiet_NaN();
-  const struct {
-    SceneField field;
-    float value;
-    bool accepted;
-  } cases[] = {
-      {SceneField::salinity_psu, 0.0f, true},
-      {SceneField::salinity_psu, -0.0f, true},
-      {SceneField::salinity_psu, 40.0f, true},
-      {SceneField::salinity_psu, std::nextafter(40.0f, 41.0f), false},
-      {SceneField::salinity_psu, -1e-30f, false},
-      {SceneField::salinity_psu, nan, false},
-      {SceneField::roll_deg, -90.0f, true},
-      {SceneField::roll_deg, 90.0f, true},
-      {SceneField::roll_deg, std::nextafter(90.0f, 91.0f), false},
-      {SceneField::pitch_deg, std::nextafter(-90.0f, -91.0f), false},
-      {SceneField::pitch_deg, nan, false},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(in_range(c.field, c.value), c.accepted)
-        << field_range(c.field).name << " " << c.value;
-  }
-  EXPECT_EQ(range_text(SceneField::salinity_psu), "0 to 40 psu");
-  EXPECT_EQ(range_text(SceneField::pitch_deg), "-90 to 90 deg");
-}
-
 // The optional fields' table defaults are the structs' own.
 TEST(SceneApi, OptionalFieldsDefaultToTheStructsDefaults) {
   const Scene scene{1, 2, 3, 4, 5};

@@ -54,19 +54,6 @@ def test_salinity_is_the_observations(salinity_psu):
     assert nerido.retrieve(tb, **GEOMETRY).residual_rms_k > 10 * result.residual_rms_k + 0.01
 
 
-def test_optional_inputs_broadcast_and_default():
-    tb = forward(np.array([10.0, 20.0]), 5.0, salinity_psu=np.array([25.0, 36.0]))
-    together = nerido.retrieve(tb, **GEOMETRY, salinity_psu=[25.0, 36.0], roll_deg=0.0,
-                               pitch_deg=[0.0, 0.0], max_off_nadir_deg=5)
-    for i, salinity in enumerate([25.0, 36.0]):
-        alone = nerido.retrieve(tb[i], **GEOMETRY, salinity_psu=salinity)
-        for name, values in zip(nerido.Retrieval._fields, together):
-            np.testing.assert_array_equal(values[i], getattr(alone, name), err_msg=name)
-    defaults = nerido.retrieve(tb[1], **GEOMETRY)
-    for name, values in zip(nerido.Retrieval._fields, together):
-        np.testing.assert_array_equal(values[1], getattr(defaults, name), err_msg=name)
-
-
 @pytest.mark.parametrize("degrees", [-0.5, 90.5, np.nan, [5.0, 6.0]])
 def test_max_off_nadir_outside_0_to_90_is_refused(degrees):
     with pytest.raises(ValueError, match="max_off_nadir_deg must be one number from 0 to 90"):
