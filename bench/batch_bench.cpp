@@ -60,11 +60,16 @@ std::string csv(const std::vector<Scene>& rows) {
   return text;
 }
 
+// The text the row loop gives the converter for the salinity of an input
+// without that column.
+const std::string absent_salinity =
+    forward_conversion(NumberFormat{}).optional_inputs.front().absent;
+
 // The rows as the program's reader hands them to a worker: in blocks, each
-// record with the text of its five scene values.
+// record with the text of its five scene values and the absent salinity's.
 struct Rows {
   std::vector<RecordBlock> blocks;
-  std::vector<std::array<std::string_view, scene_field_count>> values;
+  std::vector<std::array<std::string_view, scene_field_count + 1>> values;
   std::vector<std::string_view> records;
   std::vector<Scene> parsed;
 
@@ -83,9 +88,10 @@ struct Rows {
       for (const RecordSpan& r : block.records) {
         records.push_back(block.record_text(r));
         auto& v = values.emplace_back();
-        for (std::size_t i = 0; i < v.size(); ++i) {
+        for (std::size_t i = 0; i < scene_field_count; ++i) {
           v[i] = block.raw_field(block.fields[r.first_field + 1 + i]);  // after the time
         }
+        v.back() = absent_salinity;
         std::array<float, scene_field_count> n{};
         for (std::size_t i = 0; i < n.size(); ++i) {
           read_number(v[i], n[i]);

@@ -9,6 +9,8 @@
 #include <cmath>
 #include <sstream>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "batch_program_runner.hpp"
@@ -206,6 +208,78 @@ TEST(NetcdfRetrieve, NetcdfOutputHasTheInputTheResultsAndTheirAttributes) {
   nc_type type = NC_NAT;
   nc_inq_vartype(id, status, &type);
   EXPECT_EQ(type, NC_BYTE);
+  nc_close(id);
+}
+
+// Adds a variable of doubles on the records to the NetCDF file `path`.
+void add_variable(const fs::path& path, const char* name, const char* units,
+                  const char* standard_name, const std::vector<double>& values) {
+  int id = 0;
+  ASSERT_EQ(nc_open(path.c_str(), NC_WRITE, &id), NC_NOERR);
+  nc_redef(id);
+  int time = 0;
+  nc_inq_dimid(id, "time", &time);
+  int var = 0;
+  ASSERT_EQ(nc_def_var(id, name, NC_DOUBLE, 1, &time, &var), NC_NOERR);
+  text(id, var, "units", units);
+  text(id, var, "standard_name", standard_name);
+  nc_enddef(id);
+  nc_put_var_double(id, var, values.data());
+  ASSERT_EQ(nc_close(id), NC_NOERR);
+}
+
+// The optional salinity and roll, found by their CF standard names in any of
+// their units, retrieve as the same values in CSV columns do; and a CSV
+// input's columns become CF variables of a NetCDF output.
+TEST(NetcdfRetrieve, SalinityAndAttitudeAreReadAsTheirColumnsAre) {
+  const TempDir dir;
+  write_flight(dir / "flight.nc", "SST_K");
+  const std::vector<double> salinity{36.0, 30.0, 20.0, 0.05};
+  const std::vector<double> roll{0.0, 2.5, -10.0, 30.0};
+  add_variable(dir / "flight.nc", "SSS", "PSU", "sea_water_salinity", salinity);
+  add_variable(dir / "flight.nc", "ROLL", "degrees", "platform_roll", roll);
+  std::istringstream lines(flight_csv());
+  std::string csv;
+  std::string line;
+  for (std::size_t r = 0; std::getline(lines, line); ++r) {
+    csv += line;
+    if (r == 0) {
+      csv += ",salinity_psu,roll_deg";
+    } else {
+      csv.append(",").append(shortest(static_cast<float>(salinity[r - 1])));
+      csv.append(",").append(shortest(static_cast<float>(roll[r - 1])));
+    }
+    csv += '\n';
+  }
+  write_file(dir / "flight.csv", csv);
+  write_file(dir / "at_36.csv", flight_csv());
+  const Outcome netcdf =
+      run_batch(dir, with({"retrieve", "flight.nc", "-o", "netcdf.csv", "-q"}, map_args));
+  ASSERT_EQ(netcdf.status, 0) << netcdf.err;
+  for (const auto& [input, output] :
+       {std::pair{"flight.csv", "csv.csv"}, {"at_36.csv", "36.csv"}}) {
+    const Outcome run = run_batch(dir, {"retrieve", input, "-o", output, "-q"});
+    ASSERT_EQ(run.status, 0) << run.err;
+  }
+  const auto from_netcdf = last_fields(read_file(dir / "netcdf.csv"), 7);
+  EXPECT_EQ(from_netcdf, last_fields(read_file(dir / "csv.csv"), 7));
+  const auto at_36 = last_fields(read_file(dir / "36.csv"), 7);
+  ASSERT_EQ(from_netcdf.size(), 5u);
+  for (std::size_t r = 0; r < salinity.size(); ++r) {
+    EXPECT_EQ(from_netcdf[r + 1] == at_36[r + 1], salinity[r] == 36.0) << "record " << r;
+  }
+  const Outcome run = run_batch(dir, {"retrieve", "flight.csv", "-o", "out.nc", "-q"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  int id = 0;
+  ASSERT_EQ(nc_open((dir / "out.nc").c_str(), NC_NOWRITE, &id), NC_NOERR);
+  for (const auto& [name, units, standard_name] :
+       {std::tuple{"salinity_psu", "1e-3", "sea_water_salinity"},
+        {"roll_deg", "degree", "platform_roll"}}) {
+    int var = -1;
+    ASSERT_EQ(nc_inq_varid(id, name, &var), NC_NOERR) << name;
+    EXPECT_EQ(text_attribute(id, var, "units"), units);
+    EXPECT_EQ(text_attribute(id, var, "standard_name"), standard_name);
+  }
   nc_close(id);
 }
 

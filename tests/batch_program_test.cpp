@@ -211,6 +211,69 @@ INSTANTIATE_TEST_SUITE_P(
                    1}),
     [](const auto& test) { return test.param.name; });
 
+// The worked scene's Tb at salinities 0, 20 and 30 (pinned by the library's
+// salinity table, tests/data/salinity_scenes.txt, through the same model).
+const std::string tb_10_5_at_0 = ",121.38557,122.55619,123.14422,124.24618,126.094055,127.3208";
+const std::string tb_10_5_at_20 = ",120.55395,121.91223,122.5679,123.76747,125.7268,127.00603";
+const std::string tb_10_5_at_30 = ",119.62883,121.17829,121.90346,123.20378,125.278725,126.61249";
+const std::string salinity_header = header + ",salinity_psu";
+const std::vector<std::string> sweep_10_5{"sweep", "--sst",  "28", "--altitude", "3000", "--air",
+                                          "15",    "--wind", "10", "--rain",     "5"};
+
+// A row's salinity: its column, else --salinity, else 36; in sweep an axis
+// whose column is written only when given.
+INSTANTIATE_TEST_SUITE_P(
+    Salinity, ForwardTranscript,
+    ::testing::Values(
+        Transcript{
+            "ColumnPerRow", forward,
+            salinity_header + "\n" + row_10_5 + ",20\n" + row_10_5 + ",0\n" + row_10_5 + ",36\n",
+            salinity_header + tb_header + "\n" + row_10_5 + ",20" + tb_10_5_at_20 + "\n" +
+                row_10_5 + ",0" + tb_10_5_at_0 + "\n" + row_10_5 + ",36" + tb_10_5 + "\n",
+            "", 0},
+        Transcript{"OptionForTheWholeFile",
+                   {"forward", "--salinity", "30"},
+                   header + "\n" + row_10_5 + "\n",
+                   header + tb_header + "\n" + row_10_5 + tb_10_5_at_30 + "\n",
+                   "",
+                   0},
+        Transcript{"ColumnAndOptionIsAUsageError",
+                   {"forward", "--salinity", "30"},
+                   salinity_header + "\n" + row_10_5 + ",30\n",
+                   "",
+                   "nerido-batch: --salinity and the column 'salinity_psu' of <stdin>: give one "
+                   "or the other\n",
+                   2},
+        Transcript{"OptionOutOfRange",
+                   {"forward", "--salinity", "40.5"},
+                   header + "\n",
+                   "",
+                   "nerido-batch: --salinity: salinity_psu = 40.5 is outside 0 to 40 psu\n",
+                   2},
+        Transcript{"OutOfRangeRowIsABadRow", mark,
+                   salinity_header + "\n" + row_10_5 + ",41\n" + row_10_5 + ",\n",
+                   salinity_header + tb_header + ",error\n" + row_10_5 +
+                       ",41,,,,,,,salinity_psu = 41 is outside 0 to 40 psu\n" + row_10_5 +
+                       ",,,,,,,,salinity_psu is empty\n",
+                   "nerido-batch: 2 bad rows marked in standard output (first: <stdin>:2: "
+                   "salinity_psu = 41 is outside 0 to 40 psu)\n",
+                   1},
+        Transcript{"SweepWithoutItWritesNoColumn", sweep_10_5, "",
+                   header + tb_header + "\n" + row_10_5 + tb_10_5 + "\n", "", 0},
+        Transcript{
+            "SweepAxis",
+            [] {
+              auto args = sweep_10_5;
+              args.insert(args.end(), {"--salinity", "0:30:10"});
+              return args;
+            }(),
+            "",
+            salinity_header + tb_header + "\n" + row_10_5 + ",0" + tb_10_5_at_0 + "\n" + row_10_5 +
+                ",10" + ",121.19437,122.41839,123.02563,124.15533,126.034904,127.27663\n" +
+                row_10_5 + ",20" + tb_10_5_at_20 + "\n" + row_10_5 + ",30" + tb_10_5_at_30 + "\n",
+            "", 0}),
+    [](const auto& test) { return test.param.name; });
+
 // ---------------------------------------------------------------------------
 // The command line: exit statuses and their messages
 

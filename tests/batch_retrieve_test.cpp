@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -24,10 +25,17 @@ const std::string ret_header =
 // The worked scene (28 C, 3000 m, 15 C, 10 m/s, 5 mm/h) as forward writes it.
 const std::string worked_tb = "118.98472,120.67077,121.44604,122.81935,124.97857,126.35223";
 
-// The cells the converter appends to a row of the nine input values.
-std::string cells(const std::vector<std::string>& values, const RetrievalOptions& options = {}) {
-  const RowConverter convert = retrieve_conversion(options, NumberFormat{}, "").make_converter();
-  const std::vector<std::string_view> views(values.begin(), values.end());
+// The cells the converter appends to a row of the nine input values and
+// the optional ones given (the row loop's values of absent ones after them).
+std::string cells(const std::vector<std::string>& values, const RetrievalOptions& options = {},
+                  std::optional<float> salinity = std::nullopt) {
+  const RowConversion conversion = retrieve_conversion(options, NumberFormat{}, "", salinity);
+  const RowConverter convert = conversion.make_converter();
+  std::vector<std::string_view> views(values.begin(), values.end());
+  for (std::size_t i = views.size() - conversion.inputs.size();
+       i < conversion.optional_inputs.size(); ++i) {
+    views.emplace_back(conversion.optional_inputs[i].absent);
+  }
   std::string out, side, reason;
   return convert(views, out, side, reason) ? out : "bad: " + reason;
 }
@@ -103,6 +111,55 @@ TEST(RetrieveRows, WhatIsReadIsWrittenWithItsStatus) {
     const std::string got = cells(values);
     EXPECT_TRUE(got.ends_with(c.cells_end)) << c.column << " = '" << c.value << "': " << got;
   }
+}
+
+// The optional salinity, roll and pitch of a row reach the Observation:
+// the cells are the library's retrieval with them; a number out of range is
+// a bad row, and so is a missing salinity; a missing roll or pitch is the
+// library's to judge.
+TEST(RetrieveRows, OptionalFieldsAreTheObservations) {
+  const Scene truth{28, 3000, 15, 10, 5, 25};
+  std::vector<std::string> worked;
+  for (const float v : brightness_temperatures(truth)) {
+    worked.push_back(number_text(v));
+  }
+  worked.insert(worked.end(), {"28", "3000", "15"});
+  const Observation at_36{brightness_temperatures(truth), 28, 3000, 15};
+  const auto observation = [&](float salinity, float roll, float pitch) {
+    Observation o = at_36;
+    o.salinity_psu = salinity;
+    o.roll_deg = roll;
+    o.pitch_deg = pitch;
+    return o;
+  };
+  const float nan = std::nanf("");
+  struct Case {
+    std::vector<std::string> optional;  // salinity, roll, pitch (absent after those given)
+    std::optional<float> salinity_option;
+    std::string expected;  // the cells, or "bad: reason"
+  };
+  const std::vector<Case> cases{
+      {{}, std::nullopt, library_cells(at_36)},
+      {{"25"}, std::nullopt, library_cells(observation(25, 0, 0))},
+      {{}, 25.0f, library_cells(observation(25, 0, 0))},
+      {{"0", "-3.5", "2"}, std::nullopt, library_cells(observation(0, -3.5f, 2))},
+      {{"40", "90", "-90"}, std::nullopt, library_cells(observation(40, 90, -90))},
+      {{"", "", ""}, std::nullopt, "bad: salinity_psu is empty"},
+      {{"36", "", ""}, std::nullopt, library_cells(observation(36, nan, nan))},
+      {{"36", "nan"}, std::nullopt, library_cells(observation(36, nan, 0))},
+      {{"40.5"}, std::nullopt, "bad: salinity_psu = 40.5 is outside 0 to 40 psu"},
+      {{"-1"}, std::nullopt, "bad: salinity_psu = -1 is outside 0 to 40 psu"},
+      {{"36", "95"}, std::nullopt, "bad: roll_deg = 95 is outside -90 to 90 deg"},
+      {{"36", "0", "-90.5"}, std::nullopt, "bad: pitch_deg = -90.5 is outside -90 to 90 deg"},
+      {{"36", "x"}, std::nullopt, "bad: roll_deg = 'x' is not a number"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> values = worked;
+    values.insert(values.end(), c.optional.begin(), c.optional.end());
+    EXPECT_EQ(cells(values, {}, c.salinity_option), c.expected) << values.back();
+  }
+  // The truth at its salinity, not at 36.
+  EXPECT_NE(library_cells(at_36), library_cells(observation(25, 0, 0)));
 }
 
 TEST(RetrieveOptions, NoiseIsOneValueOrSix) {
@@ -207,6 +264,18 @@ TEST_F(RetrieveProgram, StatusesAndMessages) {
        "nerido-batch: --noise: '-1' is not a number from 0.01 to 100 K\n"},
       {"retrieve --plot p.png", header + "\n", 2,
        "nerido-batch: --plot requires --x (see nerido-batch --help)\n"},
+      {"retrieve --max-off-nadir 90.5", header + "\n", 2,
+       "nerido-batch: --max-off-nadir: '90.5' is not a number of degrees from 0 to 90\n"},
+      {"retrieve --max-off-nadir nan", header + "\n", 2,
+       "nerido-batch: --max-off-nadir: 'nan' is not a number of degrees from 0 to 90\n"},
+      {"retrieve --max-off-nadir 0", header + "\n" + row, 0, ""},
+      {"retrieve --salinity 30", header + ",salinity_psu\n", 2,
+       "nerido-batch: --salinity and the column 'salinity_psu' of <stdin>: give one or the "
+       "other\n"},
+      {"retrieve --salinity 41", header + "\n", 2,
+       "nerido-batch: --salinity: salinity_psu = 41 is outside 0 to 40 psu\n"},
+      {"retrieve", header + ",roll_deg\n" + worked_tb + ",28,3000,15,91\n", 1,
+       "<stdin>:2: roll_deg = 91 is outside -90 to 90 deg\n"},
       {"retrieve --plot p.png --x time", header + "\n" + row, 1,
        "nerido-batch: <stdin>:1: no column 'time' in the header\n"},
       {"retrieve --plot p.png --x sst_c", header + "\n" + "inf" + row.substr(row.find(',')), 1,

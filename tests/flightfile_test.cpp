@@ -58,6 +58,12 @@ TEST(Units, ConvertedOnceInDoublePrecision) {
       {"PSU", "psu", 20.0, 20.0f},
       {"1e-3", "psu", 36.0, 36.0f},
       {"1", "psu", 36.0, 36.0f},
+      // The field table's spelling, CF's: "1" in the file is still psu.
+      {"psu", "1e-3", 35.5, 35.5f},
+      {"0.001", "1e-3", 30.0, 30.0f},
+      {"1", "1e-3", 36.0, 36.0f},
+      // A plain number is UDUNITS-2's, not practical salinity's.
+      {"1e-3", "1", 36.0, 0.036f},
   };
   for (const auto& c : cases) {
     const auto conversion = units().conversion(c.from, c.to);
@@ -75,6 +81,7 @@ TEST(Units, RefusalsSayWhatIsWrong) {
       {"ft", "degC", "unit 'ft' does not convert to 'degC'"},
       {"bananas", "m", "unit 'bananas' is not a unit UDUNITS-2 knows"},
       {"g/kg", "psu", "unit 'g/kg' is not one of practical salinity's"},
+      {"g/kg", "1e-3", "unit 'g/kg' is not one of practical salinity's"},
       {"", "m", "unit '' does not convert to 'm'"},
   };
   for (const auto& c : cases) {
@@ -88,7 +95,7 @@ TEST(Units, RefusalsSayWhatIsWrong) {
 }
 
 TEST(Units, EveryFieldsUnitIsOneUdunitsKnows) {
-  for (std::size_t i = 0; i < nerido::scene_field_count; ++i) {
+  for (std::size_t i = 0; i < nerido::field_count; ++i) {
     const auto& field = nerido::field_range(static_cast<nerido::SceneField>(i));
     EXPECT_NO_THROW((void)units().conversion(field.cf_units, field.cf_units)) << field.name;
   }

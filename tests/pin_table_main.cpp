@@ -1,8 +1,10 @@
 // Writes the pinned-results table, or with `scenes` the pinned scene table,
-// to standard output. Run it only when the model is meant to change, from a
+// or with `salinity` the pinned scenes at salinities from 0 to 40, to
+// standard output. Run it only when the model is meant to change, from a
 // Release build:
 //   build/tests/nerido_pin_table > tests/data/pinned_results.txt
 //   build/tests/nerido_pin_table scenes > tests/data/scenes.txt
+//   build/tests/nerido_pin_table salinity > tests/data/salinity_scenes.txt
 #include <cstdint>
 #include <cstdio>
 #include <string_view>
@@ -65,11 +67,40 @@ void emit_scenes() {
   }
 }
 
+// Scenes at salinities from 0 to 40 psu: the fresh-water edge, the plume
+// values and the range's ends at a few SSTs, then random scenes.
+void emit_salinity_scenes() {
+  std::printf(
+      "# Pinned scenes at a salinity: sst_c altitude_m air_c wind_ms rain_mmh salinity_psu :\n"
+      "# Tb of the six channels (K).\n");
+  for (float salinity : {0.0f, 0.0999999f, 0.1f, 4.0f, 20.0f, 30.0f, 35.0f, 36.0f, 40.0f}) {
+    for (float sst : {-2.0f, 28.0f, 45.0f}) {
+      for (float rain : {0.0f, 20.0f}) {
+        emit('W', {sst, 3000.0f, 15.0f, 10.0f, rain, salinity});
+      }
+    }
+  }
+  Sequence seq{20261209u};
+  for (int i = 0; i < 246; ++i) {
+    const float sst = seq.uniform(-2.0f, 45.0f);
+    const float h = i % 5 == 0 ? seq.uniform(1.0f, 1200.0f) : seq.uniform(1.0f, 16000.0f);
+    const float air = seq.uniform(-70.0f, 45.0f);
+    const float wind = i % 3 == 0 ? seq.uniform(0.0f, 40.0f) : seq.uniform(0.0f, 150.0f);
+    const float rain = i % 7 == 0 ? 0.0f : seq.uniform(0.0f, 150.0f);
+    const float salinity = i % 4 == 0 ? seq.uniform(0.0f, 1.0f) : seq.uniform(0.0f, 40.0f);
+    emit('W', {sst, h, air, wind, rain, salinity});
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc > 1 && std::string_view(argv[1]) == "scenes") {
     emit_scenes();
+    return 0;
+  }
+  if (argc > 1 && std::string_view(argv[1]) == "salinity") {
+    emit_salinity_scenes();
     return 0;
   }
   std::printf("# Pinned model results: inputs, then the exact output bits.\n");

@@ -6,6 +6,10 @@
 //   B f sst h ta e0 wind rain : tb               tbvanto
 //   S sst_c h air_c wind rain : tb1 .. tb6      a scene: klsw_loop at nadir,
 //                                                 then tbvanto per channel
+//   W sst_c h air_c wind rain salinity : tb1 .. tb6
+//                                               a scene at a salinity: the
+//                                                 permittivity stage at nadir
+//                                                 per channel, then tbvanto
 //
 // Lines starting with '#' are comments. The same evaluation function writes
 // the table (pin_table_main) and checks it (pinned_results_test), so the two
@@ -63,11 +67,21 @@ inline std::vector<float> evaluate(char kind, const std::vector<float>& in) {
                           static_cast<std::int32_t>(channel_count));
     return {e.begin(), e.end()};
   }
-  if (kind == 'S') {
-    // The scene as the dialogue first computed it, one model call at a time.
+  if (kind == 'S' || kind == 'W') {
+    // The scene as the dialogue first computed it, one model call at a time;
+    // at another salinity each emissivity is 1 - Rh of the permittivity
+    // stage at nadir (the channel loop's emissivity there, in the ranges).
     std::array<float, channel_count> e{};
-    emissivity::klsw_loop(channels_ghz, in.at(0), 0.0f, 0.0f, e, 1,
-                          static_cast<std::int32_t>(channel_count));
+    if (kind == 'S') {
+      emissivity::klsw_loop(channels_ghz, in.at(0), 0.0f, 0.0f, e, 1,
+                            static_cast<std::int32_t>(channel_count));
+    } else {
+      for (std::size_t i = 0; i < e.size(); ++i) {
+        float rv = 0, rh = 0, er = 0, ei = 0;
+        emissivity::kleinswift(channels_ghz[i], 0.0f, in.at(0), in.at(5), rv, rh, er, ei);
+        e[i] = static_cast<float>(1.0 - static_cast<double>(rh));
+      }
+    }
     const auto kelvin = [](float c) {
       return static_cast<float>(static_cast<double>(c) + static_cast<double>(273.146f));
     };

@@ -162,6 +162,12 @@ TEST(Retrieval, InvalidInputsSayWhy) {
        R::altitude_m},
       {"air infinite", with([](Observation& o) { o.air_c = infinity; }), {}, 6, R::air_c},
       {"air above 45", with([](Observation& o) { o.air_c = 46.0f; }), {}, 6, R::air_c},
+      {"salinity above 40",
+       with([](Observation& o) { o.salinity_psu = 40.5f; }),
+       {},
+       6,
+       R::salinity_psu},
+      {"salinity NaN", with([](Observation& o) { o.salinity_psu = nan; }), {}, 6, R::salinity_psu},
       {"an infinite Tb",
        with([](Observation& o) { o.tb_k[3] = -infinity; }),
        {},
@@ -418,6 +424,35 @@ TEST(RetrievalModel, ExactResidualsAreTheModel) {
           (static_cast<double>(tb[used[k]]) - static_cast<double>(o.tb_k[used[k]])) / 0.5;
       EXPECT_EQ(residuals[k], expected) << "wind " << wind << " rain " << rain << " k " << k;
     }
+  }
+}
+
+// The observation's salinity is the model's at every step: the exact
+// residuals and the smooth twin's emissivities are those of that salinity,
+// and a noise-free observation at it retrieves its truth; left at 36 it
+// does not fit.
+TEST(RetrievalModel, SalinityIsTheModelsAtEveryStep) {
+  for (const float salinity : {0.0f, 0.05f, 20.0f, 30.0f, 36.0f, 40.0f}) {
+    SCOPED_TRACE(salinity);
+    Scene truth = scene(12, 7, 28, 1500);
+    truth.salinity_psu = salinity;
+    Observation o = noise_free(truth);
+    o.salinity_psu = salinity;
+    const retrieval::FitProblem p = problem_of(o);
+    const std::array<float, 6> e = emissivities(truth.sst_c, salinity);
+    for (std::size_t k = 0; k < p.count; ++k) {
+      EXPECT_EQ(p.channels[k].emissivity, static_cast<double>(e[p.channels[k].index]));
+    }
+    std::array<double, 6> residuals{};
+    retrieval::exact_residuals(p, truth.wind_ms, truth.rain_mmh, residuals);
+    EXPECT_EQ(residuals, (std::array<double, 6>{}));
+    const Retrieval r = retrieve(o);
+    EXPECT_EQ(r.status, RetrievalStatus::ok) << describe(r);
+    EXPECT_NEAR(r.wind_ms, 12.0f, 1e-3f);
+    EXPECT_NEAR(r.rain_mmh, 7.0f, 1e-3f);
+    o.salinity_psu = default_salinity_psu;
+    retrieval::exact_residuals(problem_of(o), truth.wind_ms, truth.rain_mmh, residuals);
+    EXPECT_EQ(residuals == (std::array<double, 6>{}), salinity == default_salinity_psu);
   }
 }
 

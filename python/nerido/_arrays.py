@@ -92,11 +92,16 @@ def thread_count(threads):
 ERROR_MODES = ("raise", "nan")
 
 
-def scene_error_text(values, index, shape):
-    """Why the scene of `values` (its five fields) at flat `index` was refused,
-    with its index in `shape`."""
-    _, reason = _core.scene_error(*values)
+def located(reason, index, shape):
+    """`reason` with the place of flat `index` in `shape`."""
     if not shape:
         return reason
     where = tuple(int(i) for i in np.unravel_index(index, shape))
     return f"{reason} (first bad element at index {where} of broadcast shape {shape})"
+
+
+def scene_error_text(values, index, shape):
+    """Why the scene of `values` (its six fields) at flat `index` was refused,
+    with its index in `shape`."""
+    _, reason = _core.scene_error(*values)
+    return located(reason, index, shape)

@@ -11,12 +11,16 @@ from nerido._arrays import (
     as_float32,
     broadcast_shape,
     contiguous_copy,
+    located,
     mask_of,
-    scene_error_text,
     thread_count,
 )
 
 _CHANNELS = len(_core.channels_ghz)
+# The optional inputs of an observation with their defaults (the field
+# table's), in the order of the compiled loop's arguments.
+_OPTIONAL = ("salinity_psu", "roll_deg", "pitch_deg")
+_DEFAULTS = _core.field_defaults
 
 
 class RetrievalStatus(enum.IntEnum):
@@ -86,6 +90,15 @@ def _noise_per_channel(noise_k):
     return [float(value) for value in noise]
 
 
+def _input_error_text(named, flat, index, shape):
+    """Why the element at flat `index` was refused: its first input out of range."""
+    for name, values in zip(named, flat):
+        reason = _core.field_error(name, float(values[index]))
+        if reason is not None:
+            return located(reason, index, shape)
+    return located("an input is out of its range", index, shape)
+
+
 def _model_error(model_error_k):
     """model_error_k as one float32 value from 0 to 100 K."""
     error = as_float32("model_error_k", model_error_k)
@@ -95,7 +108,20 @@ def _model_error(model_error_k):
     return float(error)
 
 
-def retrieve(tb_k, sst_c, altitude_m, air_c, noise_k=0.5, *, model_error_k=0.0, errors="raise",
+def _max_off_nadir(degrees):
+    """max_off_nadir_deg as a float32, or ValueError outside 0 to the limit."""
+    value = as_float32("max_off_nadir_deg", degrees)
+    limit = _core.max_off_nadir_limit_deg
+    if value.ndim != 0 or not 0 <= value <= limit:
+        raise ValueError(f"max_off_nadir_deg must be one number from 0 to {limit:g} (degrees), "
+                         f"not {degrees!r}")
+    return float(value)
+
+
+def retrieve(tb_k, sst_c, altitude_m, air_c, noise_k=0.5, *, model_error_k=0.0,
+             salinity_psu=_DEFAULTS["salinity_psu"], roll_deg=_DEFAULTS["roll_deg"],
+             pitch_deg=_DEFAULTS["pitch_deg"], max_off_nadir_deg=_core.max_off_nadir_deg,
+             errors="raise",
              threads=1):
     """Wind speed and rain rate that best explain measured brightness temperatures.
 
@@ -110,11 +136,18 @@ def retrieve(tb_k, sst_c, altitude_m, air_c, noise_k=0.5, *, model_error_k=0.0, 
         model_error_k  1 sigma of the model's error common to all channels
                     (K), 0 (default) to 100: it widens the sigmas (the fit
                     becomes generalised least squares)
-        errors      "raise" (default): an SST, altitude or air temperature
-                    outside its range, NaN or masked raises ValueError naming
-                    the field, the value, the first bad element's index and
-                    the range, as brightness_temperatures does; "nan": such
-                    elements get status invalid_input and NaN results
+        salinity_psu  sea-surface salinity (psu), 0 to 40
+        roll_deg    the aircraft's roll (degrees), -90 to 90
+        pitch_deg   the aircraft's pitch (degrees), -90 to 90; the radiometer
+                    looks off nadir by acos(cos roll * cos pitch)
+        max_off_nadir_deg  the largest off-nadir angle fitted (degrees),
+                    one number from 0 to 90, else ValueError
+        errors      "raise" (default): an SST, altitude, air temperature,
+                    salinity, roll or pitch outside its range, NaN or masked
+                    raises ValueError naming the field, the value, the first
+                    bad element's index and the range, as
+                    brightness_temperatures does; "nan": such elements get
+                    status invalid_input and NaN results
         threads     threads of the compiled loop, each on a contiguous block
                     of the observations: 1 (default) retrieves on the calling
                     thread alone, which leaves the cores to Dask or to a
@@ -122,16 +155,18 @@ def retrieve(tb_k, sst_c, altitude_m, air_c, noise_k=0.5, *, model_error_k=0.0, 
                     (std::thread::hardware_concurrency); negative: ValueError.
                     The results are the same bits for any count.
 
-    sst_c, altitude_m and air_c broadcast against tb_k[..., 0]. A masked
+    sst_c, altitude_m, air_c, salinity_psu, roll_deg and pitch_deg
+    broadcast against tb_k[..., 0]. A masked
     element of a numpy masked array is a missing value: a missing channel in
     tb_k, a missing input elsewhere (an error, or with errors="nan" an
     invalid input); the results are then masked arrays, masked where the
-    SST, altitude or air temperature (or every channel) was. Every element
-    gets a status (see RetrievalStatus): an infinite Tb or fewer than three
-    channels give invalid_input and NaN in the other fields, no exception.
-    Non-numeric input raises TypeError; a tb_k without a last axis of six,
-    shapes that do not broadcast, a noise_k or model_error_k out of its range
-    raise ValueError, as does a negative thread count.
+    SST, altitude, air temperature, salinity or attitude (or every channel)
+    was. Every element gets a status (see RetrievalStatus): an infinite Tb or
+    fewer than three channels give invalid_input and NaN in the other fields,
+    no exception. Non-numeric input raises TypeError; a tb_k without a last
+    axis of six, shapes that do not broadcast, a noise_k, model_error_k or
+    max_off_nadir_deg out of its range raise ValueError, as does a negative
+    thread count.
     Returns a Retrieval of arrays of the broadcast shape.
     """
     if not _core.has_retrieval:
@@ -143,11 +178,12 @@ def retrieve(tb_k, sst_c, altitude_m, air_c, noise_k=0.5, *, model_error_k=0.0, 
         raise ValueError(f"tb_k must have shape (..., {_CHANNELS}), not {tb.shape}")
     noise = _noise_per_channel(noise_k)
     model_error = _model_error(model_error_k)
+    max_off_nadir = _max_off_nadir(max_off_nadir_deg)
     threads = thread_count(threads)
+    given = (sst_c, altitude_m, air_c, salinity_psu, roll_deg, pitch_deg)
     named = {
-        "sst_c": as_float32("sst_c", sst_c),
-        "altitude_m": as_float32("altitude_m", altitude_m),
-        "air_c": as_float32("air_c", air_c),
+        name: as_float32(name, value)
+        for name, value in zip(("sst_c", "altitude_m", "air_c") + _OPTIONAL, given)
     }
     shape = broadcast_shape(
         [("tb_k[..., 0]", tb.shape[:-1])] + [(name, array.shape) for name, array in named.items()]
@@ -155,15 +191,13 @@ def retrieve(tb_k, sst_c, altitude_m, air_c, noise_k=0.5, *, model_error_k=0.0, 
     flat_tb = contiguous_copy(tb, shape + (_CHANNELS,))
     flat = [contiguous_copy(array, shape) for array in named.values()]
     *fields, first_bad = _core.retrieval_loop(
-        flat_tb, *flat, noise, model_error, errors == "raise", threads
+        flat_tb, *flat, noise, model_error, max_off_nadir, errors == "raise", threads
     )
     if first_bad >= 0:
-        # The scene's wind and rain are not inputs here: any valid value.
-        values = [float(array[first_bad]) for array in flat] + [0.0, 0.0]
-        raise ValueError(scene_error_text(values, first_bad, shape))
+        raise ValueError(_input_error_text(named, flat, first_bad, shape))
     results = [field.reshape(shape) for field in fields]
-    # Masked where the SST, altitude or air temperature was, or every channel.
-    masks = [m for m in (mask_of((sst_c, altitude_m, air_c), shape),) if m is not None]
+    # Masked where an input other than a Tb was, or every channel.
+    masks = [m for m in (mask_of(given, shape),) if m is not None]
     if np.ma.isMaskedArray(tb_k) and np.ma.getmask(tb_k) is not np.ma.nomask:
         all_channels = np.ma.getmaskarray(tb_k).all(axis=-1)
         masks.append(np.broadcast_to(all_channels, shape))

@@ -18,13 +18,21 @@ from nerido._arrays import (
 channels_ghz = np.array(_core.channels_ghz, dtype=np.float32)
 channels_ghz.flags.writeable = False
 
+# The salinity (psu) of a scene that gives none: the field table's default.
+_DEFAULT_SALINITY = _core.field_defaults["salinity_psu"]
+# The fields, in the order of the compiled loop's arguments.
+_FIELDS = ("sst_c", "altitude_m", "air_c", "wind_ms", "rain_mmh", "salinity_psu")
+
 
 def brightness_temperatures(
-    sst_c, altitude_m, air_c, wind_ms, rain_mmh, *, errors="raise", threads=1
+    sst_c, altitude_m, air_c, wind_ms, rain_mmh, *, salinity_psu=_DEFAULT_SALINITY,
+    errors="raise", threads=1
 ):
     """Brightness temperatures (K) of the six channels for every scene.
 
-    Parameters (numbers or arrays of any shapes that broadcast together):
+    Parameters (numbers or arrays of any shapes that broadcast together;
+    salinity_psu is keyword-only; the sea-water permittivity was fitted over
+    about 4 to 35 psu, and below 0.1 its fresh-water form applies):
 {fields}
         errors      "raise" (default): a value outside its range, NaN or an
                     infinity raises ValueError naming the field, the value,
@@ -51,25 +59,20 @@ def brightness_temperatures(
     if errors not in _ERROR_MODES:
         raise ValueError(f"errors must be one of {_ERROR_MODES}, not {errors!r}")
     threads = thread_count(threads)
-    named = {
-        "sst_c": as_float32("sst_c", sst_c),
-        "altitude_m": as_float32("altitude_m", altitude_m),
-        "air_c": as_float32("air_c", air_c),
-        "wind_ms": as_float32("wind_ms", wind_ms),
-        "rain_mmh": as_float32("rain_mmh", rain_mmh),
-    }
+    given = (sst_c, altitude_m, air_c, wind_ms, rain_mmh, salinity_psu)
+    named = {name: as_float32(name, value) for name, value in zip(_FIELDS, given)}
     shape = broadcast_shape([(name, array.shape) for name, array in named.items()])
     flat = [contiguous_copy(array, shape) for array in named.values()]
     out = np.empty(shape + (len(channels_ghz),), dtype=np.float32)
     first_bad = _core.scene_loop(*flat, out, errors == "raise", threads)
     if first_bad >= 0:
         raise ValueError(scene_error_text([float(v[first_bad]) for v in flat], first_bad, shape))
-    mask = mask_of((sst_c, altitude_m, air_c, wind_ms, rain_mmh), shape)
+    mask = mask_of(given, shape)
     if mask is not None:
         return np.ma.masked_array(out, mask=np.broadcast_to(mask[..., np.newaxis], out.shape))
     return out
 
 
 brightness_temperatures.__doc__ = brightness_temperatures.__doc__.replace(
-    "{fields}", field_lines([name for name, _, _ in _core.fields])
+    "{fields}", field_lines(_FIELDS)
 )

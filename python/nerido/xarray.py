@@ -6,8 +6,11 @@
     >>> result.to_netcdf("flight_ret.nc")
 
 Each field is found by the keyword naming its variable, else by nerido's
-name (sst_c, altitude_m, air_c, wind_ms, rain_mmh), else by its CF
-standard_name; a number in place of a name is a constant. Units are read
+name (sst_c, altitude_m, air_c, wind_ms, rain_mmh; salinity_psu, roll_deg,
+pitch_deg), else by its CF standard_name; a number in place of a name is a
+constant. The optional fields (salinity_psu, and roll_deg and pitch_deg for
+the retrieval) take the defaults of nerido.retrieve where the Dataset
+has no variable for them. Units are read
 from each variable's `units` attribute and converted by the library's own
 UDUNITS-2 conversion, each value in double precision and rounded once to
 float32: the same bits as nerido-batch reading the same file (301.15 K
@@ -59,6 +62,16 @@ def _variable(ds, field, given):
         names = ", ".join(repr(v.name) for v in found)
         raise ValueError(f"several variables are {standard} ({names}): choose one with {field}=NAME")
     raise KeyError(f"no variable for {field} in the Dataset: name it with {field}=NAME")
+
+
+def _optional_variable(ds, field, given):
+    """_variable of an optional field, or its default where `ds` has none."""
+    try:
+        return _variable(ds, field, given)
+    except KeyError:
+        if given is not None:
+            raise
+        return _variable(ds, field, _core.field_defaults[field])
 
 
 def _convert(values, from_units, to_units):
@@ -145,7 +158,7 @@ def _channel_coordinate():
 
 
 def forward(ds, *, sst_c=None, altitude_m=None, air_c=None, wind_ms=None, rain_mmh=None,
-            errors="raise", threads=1):
+            salinity_psu=None, errors="raise", threads=1):
     """Brightness temperatures (K) of the six channels for every scene of `ds`.
 
     Returns a float32 DataArray `tb` with the scenes' dimensions and a last
@@ -156,8 +169,11 @@ def forward(ds, *, sst_c=None, altitude_m=None, air_c=None, wind_ms=None, rain_m
     given = {"sst_c": sst_c, "altitude_m": altitude_m, "air_c": air_c, "wind_ms": wind_ms,
              "rain_mmh": rain_mmh}
     fields = [_in_units(_variable(ds, name, value), _FIELDS[name][0]) for name, value in given.items()]
+    fields.append(_in_units(_optional_variable(ds, "salinity_psu", salinity_psu),
+                            _FIELDS["salinity_psu"][0]))
     tb = xr.apply_ufunc(
-        lambda *values: brightness_temperatures(*values, errors=errors, threads=threads),
+        lambda *values: brightness_temperatures(*values[:-1], salinity_psu=values[-1],
+                                                errors=errors, threads=threads),
         *fields, output_core_dims=[[_CHANNEL]], dask="parallelized",
         output_dtypes=[np.float32], dask_gufunc_kwargs={"output_sizes": {_CHANNEL: len(channels_ghz)}},
     )
@@ -167,7 +183,8 @@ def forward(ds, *, sst_c=None, altitude_m=None, air_c=None, wind_ms=None, rain_m
 
 
 def retrieve(ds, *, sst_c=None, altitude_m=None, air_c=None, tb=None, tb_names=None,
-             noise_k=0.5, model_error_k=0.0, errors="raise", threads=1):
+             salinity_psu=None, roll_deg=None, pitch_deg=None, noise_k=0.5, model_error_k=0.0,
+             max_off_nadir_deg=_core.max_off_nadir_deg, errors="raise", threads=1):
     """Wind speed and rain rate retrieved from the measured Tb of every record of `ds`.
 
     Returns `ds` with the retrieval's variables added (named and described
@@ -175,20 +192,26 @@ def retrieve(ds, *, sst_c=None, altitude_m=None, air_c=None, tb=None, tb_names=N
     1-sigma, their correlation, the residual and ret_status with CF flag
     attributes), `Conventions` set to CF-1.8 and a line appended to
     `history`. Results are bit for bit nerido.retrieve on the values in
-    nerido's units; `noise_k`, `model_error_k`, `errors` and `threads` pass
-    through to it.
+    nerido's units; `noise_k`, `model_error_k`, `max_off_nadir_deg`,
+    `errors` and `threads` pass through to it.
     """
     measured = _channels(ds, tb, tb_names)
     given = {"sst_c": sst_c, "altitude_m": altitude_m, "air_c": air_c}
     fields = [_in_units(_variable(ds, name, value), _FIELDS[name][0]) for name, value in given.items()]
+    optional = {"salinity_psu": salinity_psu, "roll_deg": roll_deg, "pitch_deg": pitch_deg}
+    fields += [_in_units(_optional_variable(ds, name, value), _FIELDS[name][0])
+               for name, value in optional.items()]
 
-    def one_block(tb_k, *values):
-        return tuple(_retrieve(tb_k, *values, noise_k=noise_k, model_error_k=model_error_k,
-                               errors=errors, threads=threads))
+    def one_block(tb_k, sst, altitude, air, salinity, roll, pitch):
+        return tuple(_retrieve(tb_k, sst, altitude, air, noise_k=noise_k,
+                               model_error_k=model_error_k, salinity_psu=salinity,
+                               roll_deg=roll, pitch_deg=pitch,
+                               max_off_nadir_deg=max_off_nadir_deg, errors=errors,
+                               threads=threads))
 
     names = list(_OUTPUTS)
     results = xr.apply_ufunc(
-        one_block, measured, *fields, input_core_dims=[[_CHANNEL], [], [], []],
+        one_block, measured, *fields, input_core_dims=[[_CHANNEL]] + [[]] * len(fields),
         output_core_dims=[[]] * len(names), dask="parallelized",
         output_dtypes=[np.float32] * (len(names) - 1) + [np.int8],
     )

@@ -127,7 +127,7 @@ void in_rounds(std::size_t n, std::size_t threads, std::size_t per_thread, const
 // NaNs. Returns -1 when no scene stopped it. On `threads` threads (see
 // thread_count), each with its own emissivity cache.
 std::ptrdiff_t scene_loop(const Floats& sst_c, const Floats& altitude_m, const Floats& air_c,
-                          const Floats& wind_ms, const Floats& rain_mmh,
+                          const Floats& wind_ms, const Floats& rain_mmh, const Floats& salinity_psu,
                           py::array_t<float, py::array::c_style> out, bool stop_at_invalid,
                           int threads) {
   const auto n = static_cast<std::size_t>(sst_c.size());
@@ -135,6 +135,7 @@ std::ptrdiff_t scene_loop(const Floats& sst_c, const Floats& altitude_m, const F
   checked_size(air_c, n, "air_c");
   checked_size(wind_ms, n, "wind_ms");
   checked_size(rain_mmh, n, "rain_mmh");
+  checked_size(salinity_psu, n, "salinity_psu");
   if (static_cast<std::size_t>(out.size()) != n * nerido::channel_count) {
     throw py::value_error("nerido._core: the output must hold six values per scene");
   }
@@ -143,6 +144,7 @@ std::ptrdiff_t scene_loop(const Floats& sst_c, const Floats& altitude_m, const F
   const float* air = air_c.data();
   const float* wind = wind_ms.data();
   const float* rain = rain_mmh.data();
+  const float* salinity = salinity_psu.data();
   float* tb = out.mutable_data();
   const std::size_t blocks = thread_count(threads, n);
 
@@ -154,7 +156,7 @@ std::ptrdiff_t scene_loop(const Floats& sst_c, const Floats& altitude_m, const F
       [&](std::size_t b, std::size_t begin, std::size_t end) {
         nerido::EmissivityCache cache;
         for (std::size_t i = begin; i < end; ++i) {
-          const nerido::Scene scene{sst[i], altitude[i], air[i], wind[i], rain[i]};
+          const nerido::Scene scene{sst[i], altitude[i], air[i], wind[i], rain[i], salinity[i]};
           float* row = tb + i * nerido::channel_count;
           if (nerido::first_invalid_field(scene)) {
             if (stop_at_invalid) {
@@ -165,7 +167,7 @@ std::ptrdiff_t scene_loop(const Floats& sst_c, const Floats& altitude_m, const F
             continue;
           }
           const auto values =
-              nerido::brightness_temperatures(scene, cache.emissivities(scene.sst_c));
+              nerido::brightness_temperatures(scene, cache.emissivities(scene.sst_c, salinity[i]));
           std::copy(values.begin(), values.end(), row);
         }
       },
@@ -175,12 +177,26 @@ std::ptrdiff_t scene_loop(const Floats& sst_c, const Floats& altitude_m, const F
 }
 
 // The first invalid field of one scene and why: (field name, message), or None.
-py::object scene_error(float sst_c, float altitude_m, float air_c, float wind_ms, float rain_mmh) {
-  const auto error = nerido::check_scene({sst_c, altitude_m, air_c, wind_ms, rain_mmh});
+py::object scene_error(float sst_c, float altitude_m, float air_c, float wind_ms, float rain_mmh,
+                       float salinity_psu) {
+  const auto error =
+      nerido::check_scene({sst_c, altitude_m, air_c, wind_ms, rain_mmh, salinity_psu});
   if (!error) {
     return py::none();
   }
   return py::make_tuple(std::string{nerido::field_range(error->field).name}, error->message);
+}
+
+// Why `value` is refused for the field called `name`, or None when it is
+// in range (or no field is called so).
+py::object field_error(const std::string& name, float value) {
+  for (std::size_t i = 0; i < nerido::field_count; ++i) {
+    const auto field = static_cast<nerido::SceneField>(i);
+    if (nerido::field_range(field).name == name && !nerido::in_range(field, value)) {
+      return py::str(nerido::describe_out_of_range(field, value));
+    }
+  }
+  return py::none();
 }
 
 #if NERIDO_HAVE_RETRIEVAL
@@ -199,11 +215,16 @@ bool is_field_reason(nerido::InvalidReason reason) {
 // temperature is invalid when `stop_at_invalid` (the loop then stops there;
 // -1 when none). On `threads` threads (see thread_count).
 py::tuple retrieval_loop(const Floats& tb_k, const Floats& sst_c, const Floats& altitude_m,
-                         const Floats& air_c, const std::array<float, 6>& noise_k,
-                         float model_error_k, bool stop_at_invalid, int threads) {
+                         const Floats& air_c, const Floats& salinity_psu, const Floats& roll_deg,
+                         const Floats& pitch_deg, const std::array<float, 6>& noise_k,
+                         float model_error_k, float max_off_nadir_deg, bool stop_at_invalid,
+                         int threads) {
   const auto n = static_cast<std::size_t>(sst_c.size());
   checked_size(altitude_m, n, "altitude_m");
   checked_size(air_c, n, "air_c");
+  checked_size(salinity_psu, n, "salinity_psu");
+  checked_size(roll_deg, n, "roll_deg");
+  checked_size(pitch_deg, n, "pitch_deg");
   if (static_cast<std::size_t>(tb_k.size()) != n * nerido::channel_count) {
     throw py::value_error("nerido._core: tb_k must hold six values per observation");
   }
@@ -220,9 +241,13 @@ py::tuple retrieval_loop(const Floats& tb_k, const Floats& sst_c, const Floats& 
   const float* sst = sst_c.data();
   const float* altitude = altitude_m.data();
   const float* air = air_c.data();
+  const float* salinity = salinity_psu.data();
+  const float* roll = roll_deg.data();
+  const float* pitch = pitch_deg.data();
   nerido::RetrievalOptions options;
   options.noise_k = noise_k;
   options.model_error_k = model_error_k;
+  options.max_off_nadir_deg = max_off_nadir_deg;
   const std::size_t blocks = thread_count(threads, n);
   // The first element of each block with an invalid SST, altitude or air temperature, or n.
   std::vector<std::size_t> stopped(blocks, n);
@@ -232,7 +257,8 @@ py::tuple retrieval_loop(const Floats& tb_k, const Floats& sst_c, const Floats& 
         n, blocks, retrievals_per_round,
         [&](std::size_t b, std::size_t begin, std::size_t end) {
           for (std::size_t i = begin; i < end; ++i) {
-            nerido::Observation observation{{}, sst[i], altitude[i], air[i]};
+            nerido::Observation observation{{},          sst[i],  altitude[i], air[i],
+                                            salinity[i], roll[i], pitch[i]};
             std::copy(tb + i * nerido::channel_count, tb + (i + 1) * nerido::channel_count,
                       observation.tb_k.begin());
             const nerido::Retrieval r = nerido::retrieve(observation, options);
@@ -329,18 +355,27 @@ PYBIND11_MODULE(_core, m) {
   m.attr("version") = std::string{nerido::version.text};
   m.attr("channels_ghz") =
       std::vector<float>(nerido::channels_ghz.begin(), nerido::channels_ghz.end());
-  // The scene's field table: (name, label, range) for each field, in order.
+  // The field table: (name, label, range) for each field, in order.
   py::list fields;
-  for (std::size_t i = 0; i < nerido::scene_field_count; ++i) {
+  for (std::size_t i = 0; i < nerido::field_count; ++i) {
     const auto field = static_cast<nerido::SceneField>(i);
     const nerido::FieldRange& r = nerido::field_range(field);
     fields.append(
         py::make_tuple(std::string{r.name}, std::string{r.label}, nerido::range_text(field)));
   }
   m.attr("fields") = fields;
+  // The optional fields' defaults: {name: value}.
+  py::dict field_defaults;
+  for (std::size_t i = 0; i < nerido::field_count; ++i) {
+    const nerido::FieldRange& r = nerido::field_range(static_cast<nerido::SceneField>(i));
+    if (r.default_value) {
+      field_defaults[py::str(std::string{r.name})] = *r.default_value;
+    }
+  }
+  m.attr("field_defaults") = field_defaults;
   // Each field's unit in UDUNITS-2's spelling and its CF standard name.
   py::list field_units;
-  for (std::size_t i = 0; i < nerido::scene_field_count; ++i) {
+  for (std::size_t i = 0; i < nerido::field_count; ++i) {
     const nerido::FieldRange& r = nerido::field_range(static_cast<nerido::SceneField>(i));
     field_units.append(
         py::make_tuple(std::string{r.name}, std::string{r.cf_units}, std::string{r.standard_name}));
@@ -366,17 +401,23 @@ PYBIND11_MODULE(_core, m) {
 
   m.def("scene_loop", &scene_loop, py::arg("sst_c").noconvert(), py::arg("altitude_m").noconvert(),
         py::arg("air_c").noconvert(), py::arg("wind_ms").noconvert(),
-        py::arg("rain_mmh").noconvert(), py::arg("out").noconvert(), py::arg("stop_at_invalid"),
-        py::arg("threads"));
+        py::arg("rain_mmh").noconvert(), py::arg("salinity_psu").noconvert(),
+        py::arg("out").noconvert(), py::arg("stop_at_invalid"), py::arg("threads"));
   m.def("scene_error", &scene_error);
+  m.def("field_error", &field_error, py::arg("name"), py::arg("value"));
 
 #if NERIDO_HAVE_RETRIEVAL
   m.attr("has_retrieval") = true;
   m.attr("retrieval_status_names") = retrieval_status_names();
+  // RetrievalOptions::max_off_nadir_deg: its default and its largest value.
+  m.attr("max_off_nadir_deg") = nerido::RetrievalOptions{}.max_off_nadir_deg;
+  m.attr("max_off_nadir_limit_deg") = nerido::max_off_nadir_limit_deg;
   m.def("retrieval_loop", &retrieval_loop, py::arg("tb_k").noconvert(),
         py::arg("sst_c").noconvert(), py::arg("altitude_m").noconvert(),
-        py::arg("air_c").noconvert(), py::arg("noise_k"), py::arg("model_error_k"),
-        py::arg("stop_at_invalid"), py::arg("threads"));
+        py::arg("air_c").noconvert(), py::arg("salinity_psu").noconvert(),
+        py::arg("roll_deg").noconvert(), py::arg("pitch_deg").noconvert(), py::arg("noise_k"),
+        py::arg("model_error_k"), py::arg("max_off_nadir_deg"), py::arg("stop_at_invalid"),
+        py::arg("threads"));
   m.attr("noise_range_k") = py::make_tuple(nerido::noise_range_k.low, nerido::noise_range_k.high);
   m.attr("model_error_range_k") =
       py::make_tuple(nerido::model_error_range_k.low, nerido::model_error_range_k.high);

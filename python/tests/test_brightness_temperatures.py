@@ -29,6 +29,26 @@ def test_pinned_scenes_in_one_call(scene_table):
     np.testing.assert_array_equal(bits(nerido.brightness_temperatures(*columns(inputs))), bits(expected))
 
 
+def test_pinned_salinity_scenes_in_one_call(salinity_table):
+    inputs, expected = salinity_table
+    assert len(inputs) == 300
+    *scene, salinity = columns(inputs)
+    result = nerido.brightness_temperatures(*scene, salinity_psu=salinity)
+    np.testing.assert_array_equal(bits(result), bits(expected))
+    # Broadcast from one number, as the other fields are.
+    at_20 = nerido.brightness_temperatures(*scene, salinity_psu=20)
+    np.testing.assert_array_equal(
+        bits(at_20[7]), bits(nerido.brightness_temperatures(*inputs[7, :5], salinity_psu=20))
+    )
+
+
+def test_default_salinity_is_the_ocean_and_matters():
+    at_36 = nerido.brightness_temperatures(**WORKED, salinity_psu=36)
+    np.testing.assert_array_equal(bits(nerido.brightness_temperatures(**WORKED)), bits(at_36))
+    plume = nerido.brightness_temperatures(**WORKED, salinity_psu=20)
+    assert np.all(plume > at_36 + 0.2)
+
+
 @pytest.mark.parametrize("order", ["reversed", "shuffled", "each SST twice"])
 def test_pinned_scenes_in_another_order(scene_table, order):
     # The loop reuses the emissivities of equal consecutive SSTs: no order
@@ -151,6 +171,9 @@ F32_ABOVE_45 = float(np.nextafter(np.float32(45), np.float32(np.inf)))
         ("wind_ms", np.inf, "wind_ms = inf is outside 0 to 150 m/s"),
         ("air_c", -np.inf, "air_c = -inf is outside -70 to 45 deg C"),
         ("sst_c", 1e40, "sst_c = inf is outside -2 to 45 deg C"),  # beyond float32
+        ("salinity_psu", 40.5, "salinity_psu = 40.5 is outside 0 to 40 psu"),
+        ("salinity_psu", -0.25, "salinity_psu = -0.25 is outside 0 to 40 psu"),
+        ("salinity_psu", np.nan, "salinity_psu = nan is outside 0 to 40 psu"),
     ],
 )
 def test_out_of_range_names_field_value_and_range(field, value, message):

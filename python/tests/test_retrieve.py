@@ -43,6 +43,23 @@ def test_noiseless_round_trip(wind_ms, rain_mmh, geometry):
     assert -1 <= result.wind_rain_correlation <= 1
 
 
+@pytest.mark.parametrize("salinity_psu", [0.0, 20.0, 30.0, 40.0])
+def test_salinity_is_the_observations(salinity_psu):
+    tb = forward(10.0, 5.0, salinity_psu=salinity_psu)
+    result = nerido.retrieve(tb, **GEOMETRY, salinity_psu=salinity_psu)
+    assert result.status == Status.ok
+    assert result.wind_ms == pytest.approx(10.0, abs=1e-3)
+    assert result.rain_mmh == pytest.approx(5.0, abs=1e-3)
+    # At the ocean's 36 the same Tb fit worse: the plume reads as wind and rain.
+    assert nerido.retrieve(tb, **GEOMETRY).residual_rms_k > 10 * result.residual_rms_k + 0.01
+
+
+@pytest.mark.parametrize("degrees", [-0.5, 90.5, np.nan, [5.0, 6.0]])
+def test_max_off_nadir_outside_0_to_90_is_refused(degrees):
+    with pytest.raises(ValueError, match="max_off_nadir_deg must be one number from 0 to 90"):
+        nerido.retrieve(forward(10.0, 5.0), **GEOMETRY, max_off_nadir_deg=degrees)
+
+
 # Retrieval.PinnedResults of the library's tests (tests/retrieval_test.cpp):
 # truth (sst_c, altitude_m, air_c, wind_ms, rain_mmh), K added to each
 # channel, a missing channel, then the exact results and the status.
@@ -104,6 +121,8 @@ def test_invalid_input_is_a_status_with_errors_nan(change, missing, infinite):
         (dict(altitude_m=[3000, 3000, np.nan]), r"altitude_m = nan is outside .*index \(2,\)"),
         (dict(air_c=np.ma.masked_array([15, 15, 15], mask=[0, 1, 0])), r"air_c = nan .*index \(1,\)"),
         (dict(sst_c=np.inf), r"sst_c = inf is outside"),
+        (dict(salinity_psu=[36.0, 36.0, 41.0]),
+         r"salinity_psu = 41 is outside 0 to 40 psu \(first bad element at index \(2,\)"),
     ],
 )
 def test_an_input_out_of_range_raises_by_default(change, message):

@@ -74,6 +74,31 @@ def test_retrieve_is_the_numpy_retrieval_of_the_converted_values():
     ]
 
 
+def test_salinity_and_attitude_by_standard_name_or_default():
+    ds = flight()
+    sst, alt, air = in_nerido_units()
+    tb = TB_K.astype(np.float32)
+    salinity = np.array([36.0, 30.0, 20.0, 0.05])
+    ds["SSS"] = ("time", salinity, {"units": "PSU", "standard_name": "sea_water_salinity"})
+    ds["ROLL"] = ("time", np.array([0.0, 2.0, -3.0, 1.0]), {"units": "degree",
+                                                           "standard_name": "platform_roll"})
+    result = nx.retrieve(ds, altitude_m="RADALT", tb="TB")
+    expected = nerido.retrieve(tb, sst, alt, air, salinity_psu=salinity.astype(np.float32),
+                               roll_deg=ds["ROLL"].values.astype(np.float32))
+    without = nx.retrieve(flight(), altitude_m="RADALT", tb="TB")
+    at_36 = nerido.retrieve(tb, sst, alt, air)
+    for name, values, values_36 in zip([name for name, _ in nerido._core.outputs], expected, at_36):
+        np.testing.assert_array_equal(result[name].values, values, err_msg=name)
+        np.testing.assert_array_equal(without[name].values, values_36, err_msg=name)
+    tb_out = nx.forward(ds.assign(wind_ms=("time", np.full(4, 10.0), {"units": "m s-1"}),
+                                  rain_mmh=("time", np.zeros(4), {"units": "mm h-1"})),
+                        altitude_m="RADALT")
+    np.testing.assert_array_equal(
+        tb_out.values,
+        nerido.brightness_temperatures(sst, alt, air, 10, 0, salinity_psu=salinity.astype(np.float32)),
+    )
+
+
 def test_dask_input_gives_a_lazy_result_equal_to_the_eager_one():
     eager = nx.retrieve(flight(), altitude_m="RADALT", tb="TB")
     lazy = nx.retrieve(flight(chunks=2), altitude_m="RADALT", tb="TB")

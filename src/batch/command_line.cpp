@@ -181,6 +181,27 @@ bool read_numbers(std::span<const std::string_view> values, std::span<const std:
   return true;
 }
 
+std::optional<float> read_field_option(SceneField field, const std::string& text) {
+  if (text.empty()) {
+    return std::nullopt;
+  }
+  const std::string option = "--" + std::string(field_range(field).option);
+  float value = 0.0f;
+  if (read_number(text, value) != NumberRead::ok) {
+    throw UsageError(option + ": '" + escaped(text) + "' is not a number");
+  }
+  if (!in_range(field, value)) {
+    throw UsageError(option + ": " + describe_out_of_range(field, value));
+  }
+  return value;
+}
+
+OptionalInput optional_input(SceneField field, std::optional<float> given) {
+  const FieldRange& r = field_range(field);
+  return {std::string(r.name), number_text(given.value_or(r.default_value.value_or(0.0f))),
+          given ? "--" + std::string(r.option) : std::string()};
+}
+
 bool check_ranges(std::span<const std::string_view> values, std::span<const std::string> names,
                   std::span<const float> numbers, std::span<const SceneField> fields,
                   std::string& reason) {
@@ -303,15 +324,22 @@ FieldMap read_maps(const std::vector<std::string>& texts, std::span<const std::s
 int run_file(const RowConversion& conversion, const RowsOptions& options,
              const std::atomic<bool>& stop_requested, ScratchFile* side,
              const std::function<int(const std::string&)>& after_output) {
-  const FieldMap map = read_maps(options.maps, conversion.inputs);
+  std::vector<std::string> optional;
+  for (const OptionalInput& input : conversion.optional_inputs) {
+    optional.push_back(input.name);
+  }
+  std::vector<std::string> known = conversion.inputs;
+  known.insert(known.end(), optional.begin(), optional.end());
+  const FieldMap map = read_maps(options.maps, known);
   const OnError on_error = options.on_error == "mark" ? OnError::mark : OnError::stop;
   const bool netcdf_in = netcdf_file(options.input_format, options.input, "--input-format");
   const bool netcdf_out = netcdf_file(options.output_format, options.out.output, "--output-format");
 #if NERIDO_HAVE_NETCDF
   std::optional<NetcdfSource> netcdf;
   if (netcdf_in) {
-    netcdf.emplace(NetcdfSource::open(options.input), conversion.inputs, map,
-                   [](const std::string& note) { report(note); });
+    netcdf.emplace(
+        NetcdfSource::open(options.input), conversion.inputs, map,
+        [](const std::string& note) { report(note); }, optional);
   }
   SinkByPath netcdf_sink;
   if (netcdf_out) {
@@ -382,6 +410,14 @@ void add_rows_options(CLI::App& command, RowsOptions& options) {
                   "Write the output as csv or netcdf (default: netcdf for -o ending in .nc)")
       ->check(CLI::IsMember({"csv", "netcdf"}))
       ->option_text("csv|netcdf");
+  const FieldRange& salinity = field_range(SceneField::salinity_psu);
+  command
+      .add_option("--" + std::string(salinity.option), options.salinity,
+                  "The " + std::string(salinity.label) + " of every row (" +
+                      range_text(SceneField::salinity_psu) + "), for an input without a " +
+                      std::string(salinity.name) + " column (default " +
+                      number_text(salinity.default_value.value_or(0.0f)) + ")")
+      ->option_text("PSU");
   command
       .add_option("--map", options.maps,
                   "Read FIELD from the column or variable NAME (repeatable); FIELD tb: one "

@@ -1,6 +1,7 @@
 #include "batch/rows.hpp"
 
 #include <algorithm>
+#include <limits>
 
 #include "batch/errors.hpp"
 #include "batch/io/text.hpp"
@@ -9,7 +10,11 @@
 namespace nerido::batch {
 namespace {
 
-// Where each input field is in the schema.
+// The place of an optional input the input lacks.
+constexpr std::size_t absent_field = std::numeric_limits<std::size_t>::max();
+
+// Where each input field is in the schema, the optional ones after the
+// others (absent_field for those it lacks).
 std::vector<std::size_t> find_inputs(const RecordSource& source, const RowConversion& conversion,
                                      OnError on_error) {
   const std::span<const std::string> names = source.schema();
@@ -28,8 +33,26 @@ std::vector<std::size_t> find_inputs(const RecordSource& source, const RowConver
         return printable_utf8(name);
       });
   std::vector<std::size_t> fields;
-  for (const std::string& input : conversion.inputs) {
+  std::vector<std::string_view> wanted(conversion.inputs.begin(), conversion.inputs.end());
+  for (const OptionalInput& optional : conversion.optional_inputs) {
+    wanted.emplace_back(optional.name);
+  }
+  for (std::size_t i = 0; i < wanted.size(); ++i) {
+    const std::string input(wanted[i]);
     const auto first = std::find(names.begin(), names.end(), input);
+    if (i >= conversion.inputs.size()) {
+      if (first == names.end()) {
+        fields.push_back(absent_field);
+        continue;
+      }
+      const std::string& option = conversion.optional_inputs[i - conversion.inputs.size()].given_by;
+      if (!option.empty()) {
+        std::string message = option;
+        message.append(" and the column '").append(input).append("' of ");
+        message.append(source.name()).append(": give one or the other");
+        throw UsageError(message);
+      }
+    }
     if (first == names.end()) {
       throw DataError(source.where(0) + ": no column '" + input + "' in the header" +
                       (unlike_csv ? " (the header has " + count_of(names.size(), "field") +
@@ -57,7 +80,8 @@ struct Worker {
 };
 
 void convert_block(RecordBlock& block, Worker& w, const std::vector<std::size_t>& inputs,
-                   std::size_t field_count, OnError on_error, const RecordSource& source) {
+                   const RowConversion& conversion, std::size_t field_count, OnError on_error,
+                   const RecordSource& source) {
   for (std::uint32_t i = 0; i < block.records.size(); ++i) {
     RecordSpan& r = block.records[i];
     const std::size_t cells_start = block.cells.size();
@@ -70,7 +94,10 @@ void convert_block(RecordBlock& block, Worker& w, const std::vector<std::size_t>
           count_of(r.field_count, "field") + ", the header has " + std::to_string(field_count);
     } else {
       for (std::size_t v = 0; v < inputs.size(); ++v) {
-        w.values[v] = block.value(block.fields[r.first_field + inputs[v]], w.scratch[v]);
+        w.values[v] =
+            inputs[v] == absent_field
+                ? std::string_view(conversion.optional_inputs[v - conversion.inputs.size()].absent)
+                : block.value(block.fields[r.first_field + inputs[v]], w.scratch[v]);
       }
       if (!w.convert(w.values, block.cells, block.side, w.reason) && w.reason.empty()) {
         w.reason = "not converted";
@@ -110,7 +137,8 @@ RowResult run_rows(RecordSource& source, RecordSink& sink, const RowConversion& 
   PipelineStages<RecordBlock> stages;
   stages.fill = [&](RecordBlock& block) { return source.read(block); };
   stages.process = [&](RecordBlock& block, unsigned worker) {
-    convert_block(block, workers[worker], inputs, field_count, options.on_error, source);
+    convert_block(block, workers[worker], inputs, conversion, field_count, options.on_error,
+                  source);
   };
   stages.write = [&](RecordBlock& block) {
     sink.write(block);

@@ -212,7 +212,7 @@ double nadir_horizontal_emissivity(Evaluation& at_nadir) noexcept {
 
 void klsw_loop(std::span<const float> frequencies_ghz, float temperature_c, float angle1_deg,
                float angle2_deg, std::span<float> emissivities, std::int32_t selector,
-               std::int32_t count) noexcept {
+               std::int32_t count, float salinity) noexcept {
   const float theta1 = to_single(wide(angle1_deg) * wide(radians_per_degree));
   const float theta2 = to_single(wide(radians_per_degree) * wide(angle2_deg));
   if (count < 1) {
@@ -221,7 +221,7 @@ void klsw_loop(std::span<const float> frequencies_ghz, float temperature_c, floa
   const std::size_t n =
       std::min({static_cast<std::size_t>(count), frequencies_ghz.size(), emissivities.size()});
   // The terms of the water: the same for every channel.
-  const WaterTerms water = water_terms(temperature_c, ocean_salinity);
+  const WaterTerms water = water_terms(temperature_c, salinity);
   constexpr float nadir_rad = 0.0f;
   const AnglePlan plan = plan_angles({nadir_rad, theta1, theta2});
   // Both angles at nadir with the horizontal formula: no vertical reflectivity.

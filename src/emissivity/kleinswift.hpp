@@ -6,10 +6,13 @@
 #include <cstdint>
 #include <span>
 
+#include "nerido/channels.hpp"
+
 namespace nerido::emissivity {
 
-// Salinity of the ocean that the channel loop assumes (parts per thousand).
-inline constexpr float ocean_salinity = 36.0f;
+// Salinity of the ocean that the channel loop assumes unless given one
+// (parts per thousand).
+inline constexpr float ocean_salinity = default_salinity_psu;
 // Degrees to radians, pi/180 in single precision.
 inline constexpr float radians_per_degree = 0.017453292f;
 // Selector value that picks the vertical-polarisation formula in klsw_loop;
@@ -32,7 +35,7 @@ inline constexpr std::int32_t vertical_selector = 20;
 void kleinswift(float frequency_ghz, float incidence_rad, float temperature_c, float salinity,
                 float& rv, float& rh, float& eps_real, float& eps_loss) noexcept;
 
-// Calm-sea emissivity of each channel at salinity 36.
+// Calm-sea emissivity of each channel.
 //   frequencies_ghz  in:  channel frequencies (GHz)
 //   temperature_c    in:  water temperature (degrees Celsius)
 //   angle1_deg       in:  first incidence angle (degrees)
@@ -40,11 +43,12 @@ void kleinswift(float frequency_ghz, float incidence_rad, float temperature_c, f
 //   emissivities     out: one emissivity per channel (dimensionless)
 //   selector         in:  20 for the vertical formula, anything else horizontal
 //   count            in:  number of channels to compute
+//   salinity         in:  (parts per thousand), ocean_salinity unless given
 // Emissivity i is (1 - R_sel(angle1)) - (R_other(0) - R_other(angle2)).
 // A count below 1 leaves the output untouched. The loop never runs past the
 // shorter of the two spans, whatever the count says.
 void klsw_loop(std::span<const float> frequencies_ghz, float temperature_c, float angle1_deg,
                float angle2_deg, std::span<float> emissivities, std::int32_t selector,
-               std::int32_t count) noexcept;
+               std::int32_t count, float salinity = ocean_salinity) noexcept;
 
 }  // namespace nerido::emissivity

@@ -10,8 +10,9 @@ namespace nerido::flightfile {
 namespace {
 
 // How files write practical salinity (PSS-78, dimensionless): "psu" by
-// habit, "1e-3" as CF's sea_water_salinity has it, "1" and "0.001" as
-// older files do. All mean the number nerido takes as it stands.
+// habit, "1e-3" as CF's sea_water_salinity has it,
+// "1" and "0.001" as older files do. All mean the number nerido takes as it
+// stands.
 constexpr std::array<std::string_view, 5> salinity_spellings{"psu", "PSU", "1e-3", "0.001", "1"};
 
 // The unit `text` stands for, or nothing when UDUNITS-2 cannot read it.
@@ -45,7 +46,8 @@ Units::Units() {
 Units::~Units() { ut_free_system(system_); }
 
 Conversion Units::conversion(std::string_view from, std::string_view to) const {
-  if (to == practical_salinity_unit) {
+  if (to != "1" && std::find(salinity_spellings.begin(), salinity_spellings.end(), to) !=
+                       salinity_spellings.end()) {
     if (std::find(salinity_spellings.begin(), salinity_spellings.end(), from) ==
         salinity_spellings.end()) {
       throw UnitError("unit " + quoted(from) + " is not one of practical salinity's (psu, PSU, " +

@@ -22,11 +22,6 @@ class UnitError : public std::invalid_argument {
   using std::invalid_argument::invalid_argument;
 };
 
-// Practical salinity's unit as nerido writes it. It is no UDUNITS-2 unit:
-// the spellings files use for it (see salinity_spellings in units.cpp) are
-// taken as they stand.
-inline constexpr std::string_view practical_salinity_unit = "psu";
-
 // Values in one unit converted to another: an affine map for the units of
 // flight files (a scale, and an offset for temperatures), or the identity.
 class Conversion {
@@ -53,7 +48,10 @@ class Units {
   Units& operator=(const Units&) = delete;
 
   // The conversion of values in `from` (a units attribute) to `to` (in
-  // UDUNITS-2's spelling, or practical_salinity_unit). Throws UnitError
+  // UDUNITS-2's spelling; or practical salinity's, "1e-3" as CF writes it
+  // or another of its spellings but "1", which UDUNITS-2 reads as the plain
+  // number: practical salinity is no UDUNITS-2 unit, and its spellings in
+  // files, see salinity_spellings in units.cpp, are taken as they stand). Throws UnitError
   // when `from` is no unit or does not convert to `to`.
   [[nodiscard]] Conversion conversion(std::string_view from, std::string_view to) const;
 

@@ -47,12 +47,30 @@ struct Scene {
   float air_c;       // flight-level air temperature (degrees Celsius)
   float wind_ms;     // surface wind speed (m/s)
   float rain_mmh;    // rain rate (mm/h)
+  // Sea-surface salinity (psu). The sea-water permittivity was fitted over
+  // about 4 to 35 psu; below 0.1 its fresh-water static permittivity applies.
+  float salinity_psu = default_salinity_psu;
 };
 // The accepted ranges of the fields are in the table below (field_range).
 
-// The fields of a scene, in declaration order.
-enum class SceneField { sst_c, altitude_m, air_c, wind_ms, rain_mmh };
-inline constexpr std::size_t scene_field_count = 5;  // the number of fields
+// The fields of the one field table, in this order: the five every scene
+// gives, then the optional ones, each with a default: the salinity (of a
+// Scene and of an Observation) and the aircraft's attitude (of an
+// Observation).
+enum class SceneField {
+  sst_c,
+  altitude_m,
+  air_c,
+  wind_ms,
+  rain_mmh,
+  salinity_psu,
+  roll_deg,
+  pitch_deg
+};
+// The five every scene gives, first in the table.
+inline constexpr std::size_t scene_field_count = 5;
+// Every field of the table.
+inline constexpr std::size_t field_count = 8;
 
 // Everything a reader or writer of one field needs to know: the field
 // table holds one of these per field, and every name, unit and range the
@@ -61,12 +79,16 @@ struct FieldRange {
   std::string_view name;           // the field's name, e.g. "wind_ms" (also the CSV column)
   std::string_view label;          // what it is, e.g. "surface wind speed"
   std::string_view unit;           // e.g. "m/s"
-  std::string_view option;         // nerido-batch's option for it, without dashes, e.g. "wind"
+  std::string_view option;         // nerido-batch's option for it, without dashes, e.g. "wind";
+                                   // empty when it has none
   float low;                       // the lowest accepted value (or, if not inclusive, the bound)
   bool low_inclusive;              // false for the altitude: 0 itself is refused
   float high;                      // always inclusive
   std::string_view cf_units;       // the unit as UDUNITS-2 and CF files spell it, e.g. "m s-1"
   std::string_view standard_name;  // its CF standard name; empty where CF has none
+  // An optional field's value when none is given; nothing for the five
+  // every scene gives.
+  std::optional<float> default_value;
 };
 
 // The table entry of one field.
@@ -83,13 +105,13 @@ struct FieldRange {
 // value is written as the shortest text that reads back to the same float.
 [[nodiscard]] std::string describe_out_of_range(SceneField field, float value);
 
-// A scene's fields as an array in declaration order, and back.
+// The five fields every scene gives, as an array in declaration order, and back.
 [[nodiscard]] std::array<float, scene_field_count> scene_values(const Scene& scene) noexcept;
-// The scene of values in the order of scene_values.
+// The scene of values in the order of scene_values, at the default salinity.
 [[nodiscard]] Scene scene_from_values(const std::array<float, scene_field_count>& values) noexcept;
 
-// The first field of `scene` outside its range, in declaration order;
-// nothing when the scene is valid. Allocates nothing.
+// The first field of `scene` outside its range, in declaration order (the
+// salinity last); nothing when the scene is valid. Allocates nothing.
 [[nodiscard]] std::optional<SceneField> first_invalid_field(const Scene& scene) noexcept;
 
 // The first invalid field with its value and the text that says why;
@@ -123,35 +145,40 @@ class InvalidScene : public std::invalid_argument {
 };
 
 // Calm-sea emissivity of each channel at nadir (dimensionless), for a
-// sea-surface temperature in degrees Celsius. The costly half of a scene:
-// callers whose SST does not change may compute it once.
-[[nodiscard]] std::array<float, channel_count> emissivities(float sst_c) noexcept;
+// sea-surface temperature in degrees Celsius and a salinity in psu. The
+// costly half of a scene: callers whose SST and salinity do not change may
+// compute it once.
+[[nodiscard]] std::array<float, channel_count> emissivities(
+    float sst_c, float salinity_psu = default_salinity_psu) noexcept;
 
 // Brightness temperatures (K) of the six channels, from the calm-sea
-// emissivities of emissivities(scene.sst_c). Unchecked: the scene must lie
-// in the ranges above (see check_scene); outside them the result is
-// whatever the formulas give (a negative rain rate gives NaN).
+// emissivities of emissivities(scene.sst_c, scene.salinity_psu). Unchecked:
+// the scene must lie in the ranges above (see check_scene); outside them the
+// result is whatever the formulas give (a negative rain rate gives NaN).
 [[nodiscard]] std::array<float, channel_count> brightness_temperatures(
     const Scene& scene, const std::array<float, channel_count>& emissivities) noexcept;
 
 // The calm-sea emissivities of a run of scenes, recomputed only when the
-// SST's bits change from one scene to the next (a run of constant SST costs
-// about a sixth as much). One object per thread; the results are exactly
-// emissivities(sst_c).
+// bits of the SST or of the salinity change from one scene to the next (a
+// run of constant SST costs about a sixth as much). One object per thread;
+// the results are exactly emissivities(sst_c, salinity_psu).
 class EmissivityCache {
  public:
-  // emissivities(sst_c), kept from the previous call when the SST's bits are the same.
-  [[nodiscard]] const std::array<float, channel_count>& emissivities(float sst_c) noexcept;
+  // emissivities(sst_c, salinity_psu), kept from the previous call when the
+  // bits of both are the same.
+  [[nodiscard]] const std::array<float, channel_count>& emissivities(
+      float sst_c, float salinity_psu = default_salinity_psu) noexcept;
 
  private:
   std::array<float, channel_count> emissivities_{};
   std::uint32_t sst_bits_ = 0;
+  std::uint32_t salinity_bits_ = 0;
   bool filled_ = false;
 };
 
 // Brightness temperatures (K) of the six channels; exactly
-// brightness_temperatures(scene, emissivities(scene.sst_c)). Unchecked, as
-// above: for callers who validated the scene already.
+// brightness_temperatures(scene, emissivities(scene.sst_c, scene.salinity_psu)).
+// Unchecked, as above: for callers who validated the scene already.
 [[nodiscard]] std::array<float, channel_count> brightness_temperatures(const Scene& scene) noexcept;
 
 // The same, checked: throws InvalidScene for a scene outside the ranges

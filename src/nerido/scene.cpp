@@ -19,16 +19,34 @@ constexpr float nadir_deg = 0.0f;
 // Polarisation selector of the emissivity loop: horizontal at nadir.
 constexpr std::int32_t horizontal_selector = 1;
 
-// The scene's fields: the one table of their names, units and ranges.
-constexpr std::array<FieldRange, scene_field_count> field_ranges{{
+// The fields: the one table of their names, units, ranges and defaults.
+constexpr std::optional<float> required = std::nullopt;
+constexpr std::array<FieldRange, field_count> field_ranges{{
     {"sst_c", "sea-surface temperature", "deg C", "sst", -2.0f, true, 45.0f, "degC",
-     "sea_surface_temperature"},
-    {"altitude_m", "radar altitude", "m", "altitude", 0.0f, false, 16000.0f, "m", ""},
+     "sea_surface_temperature", required},
+    {"altitude_m", "radar altitude", "m", "altitude", 0.0f, false, 16000.0f, "m", "", required},
     {"air_c", "flight-level air temperature", "deg C", "air", -70.0f, true, 45.0f, "degC",
-     "air_temperature"},
-    {"wind_ms", "surface wind speed", "m/s", "wind", 0.0f, true, 150.0f, "m s-1", "wind_speed"},
-    {"rain_mmh", "rain rate", "mm/h", "rain", 0.0f, true, 150.0f, "mm h-1", "rainfall_rate"},
+     "air_temperature", required},
+    {"wind_ms", "surface wind speed", "m/s", "wind", 0.0f, true, 150.0f, "m s-1", "wind_speed",
+     required},
+    {"rain_mmh", "rain rate", "mm/h", "rain", 0.0f, true, 150.0f, "mm h-1", "rainfall_rate",
+     required},
+    // Practical salinity; CF writes its unit 1e-3.
+    {"salinity_psu", "sea-surface salinity", "psu", "salinity", 0.0f, true, 40.0f, "1e-3",
+     "sea_water_salinity", default_salinity_psu},
+    // The sign of either angle does not matter to the retrieval (hence
+    // CF's names of unknown sign convention).
+    {"roll_deg", "aircraft roll angle", "deg", "", -90.0f, true, 90.0f, "degree", "platform_roll",
+     0.0f},
+    {"pitch_deg", "aircraft pitch angle", "deg", "", -90.0f, true, 90.0f, "degree",
+     "platform_pitch", 0.0f},
 }};
+
+// The value of `field` in `scene` (one of the fields a Scene has).
+float value_of(const Scene& scene, SceneField field) noexcept {
+  return field == SceneField::salinity_psu ? scene.salinity_psu
+                                           : scene_values(scene)[static_cast<std::size_t>(field)];
+}
 
 // The shortest text that reads back to the same float ("151", "0.1", "nan").
 std::string shortest(float value) {
@@ -86,6 +104,9 @@ std::optional<SceneField> first_invalid_field(const Scene& scene) noexcept {
       return field;
     }
   }
+  if (!in_range(SceneField::salinity_psu, scene.salinity_psu)) {
+    return SceneField::salinity_psu;
+  }
   return std::nullopt;
 }
 
@@ -94,25 +115,28 @@ std::optional<SceneError> check_scene(const Scene& scene) {
   if (!field) {
     return std::nullopt;
   }
-  const float value = scene_values(scene)[static_cast<std::size_t>(*field)];
+  const float value = value_of(scene, *field);
   return SceneError{*field, value, describe_out_of_range(*field, value)};
 }
 
 InvalidScene::InvalidScene(const SceneError& error)
     : std::invalid_argument(error.message), field_(error.field), value_(error.value) {}
 
-std::array<float, channel_count> emissivities(float sst_c) noexcept {
+std::array<float, channel_count> emissivities(float sst_c, float salinity_psu) noexcept {
   std::array<float, channel_count> e{};
   emissivity::klsw_loop(channels_ghz, sst_c, nadir_deg, nadir_deg, e, horizontal_selector,
-                        static_cast<std::int32_t>(channel_count));
+                        static_cast<std::int32_t>(channel_count), salinity_psu);
   return e;
 }
 
-const std::array<float, channel_count>& EmissivityCache::emissivities(float sst_c) noexcept {
-  const auto bits = std::bit_cast<std::uint32_t>(sst_c);
-  if (!filled_ || bits != sst_bits_) {
-    emissivities_ = nerido::emissivities(sst_c);
-    sst_bits_ = bits;
+const std::array<float, channel_count>& EmissivityCache::emissivities(float sst_c,
+                                                                      float salinity_psu) noexcept {
+  const auto sst_bits = std::bit_cast<std::uint32_t>(sst_c);
+  const auto salinity_bits = std::bit_cast<std::uint32_t>(salinity_psu);
+  if (!filled_ || sst_bits != sst_bits_ || salinity_bits != salinity_bits_) {
+    emissivities_ = nerido::emissivities(sst_c, salinity_psu);
+    sst_bits_ = sst_bits;
+    salinity_bits_ = salinity_bits;
     filled_ = true;
   }
   return emissivities_;
@@ -134,7 +158,7 @@ std::array<float, channel_count> brightness_temperatures(
 }
 
 std::array<float, channel_count> brightness_temperatures(const Scene& scene) noexcept {
-  return brightness_temperatures(scene, emissivities(scene.sst_c));
+  return brightness_temperatures(scene, emissivities(scene.sst_c, scene.salinity_psu));
 }
 
 std::array<float, channel_count> checked_brightness_temperatures(const Scene& scene) {

@@ -42,10 +42,10 @@ void fill_whitening(FitProblem& p, const RetrievalOptions& options) {
 }
 
 // The observation's fixed terms, from the model's own parts.
-void fill_constants(FitProblem& p, float sst_c, float altitude_m, float air_c) {
+void fill_constants(FitProblem& p, float sst_c, float altitude_m, float air_c, float salinity_psu) {
   p.air = radiance::air_terms(model_kelvin(sst_c), altitude_m, model_kelvin(air_c));
   p.scene = {wide(p.air.sst_k), wide(p.air.rain_height_m), p.air.low_layer_k, p.air.upwelling_k};
-  const std::array<float, channel_count> e = emissivities(sst_c);
+  const std::array<float, channel_count> e = emissivities(sst_c, salinity_psu);
   for (std::size_t k = 0; k < p.count; ++k) {
     ChannelConstants& c = p.channels[k];
     const float f = channels_ghz[c.index];
@@ -62,12 +62,14 @@ void fill_constants(FitProblem& p, float sst_c, float altitude_m, float air_c) {
 
 InvalidReason invalid_reason(const Observation& observation,
                              const RetrievalOptions& options) noexcept {
-  constexpr std::array<std::pair<SceneField, InvalidReason>, 3> fields{{
+  constexpr std::array<std::pair<SceneField, InvalidReason>, 4> fields{{
       {SceneField::sst_c, InvalidReason::sst_c},
       {SceneField::altitude_m, InvalidReason::altitude_m},
       {SceneField::air_c, InvalidReason::air_c},
+      {SceneField::salinity_psu, InvalidReason::salinity_psu},
   }};
-  const std::array<float, 3> values{observation.sst_c, observation.altitude_m, observation.air_c};
+  const std::array<float, 4> values{observation.sst_c, observation.altitude_m, observation.air_c,
+                                    observation.salinity_psu};
   for (std::size_t i = 0; i < fields.size(); ++i) {
     if (!in_range(fields[i].first, values[i])) {
       return fields[i].second;
@@ -125,7 +127,8 @@ std::optional<FitProblem> make_problem(const Observation& observation,
   if (p.correlated) {
     fill_whitening(p, options);
   }
-  fill_constants(p, observation.sst_c, observation.altitude_m, observation.air_c);
+  fill_constants(p, observation.sst_c, observation.altitude_m, observation.air_c,
+                 observation.salinity_psu);
   return problem;
 }
 

@@ -32,8 +32,8 @@ struct FitProblem {
   std::array<std::array<double, max_channels>, max_channels> whitening;
 };
 
-// Why the observation or the options cannot be fitted: SST, altitude or air
-// temperature out of its scene range (NaN and infinities included), fewer
+// Why the observation or the options cannot be fitted: SST, altitude, air
+// temperature or salinity out of its range (NaN and infinities included), fewer
 // than three channels, an infinite Tb, the noise of a channel present
 // outside noise_range_k, a model error outside model_error_range_k, a
 // negative iteration limit or tolerance (or a NaN one). None when they can.

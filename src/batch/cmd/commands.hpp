@@ -52,6 +52,7 @@ inline constexpr std::string_view all_channels_field = "tb";
 struct RowsOptions {
   std::string input{"-"};  // FILE, or "-" for standard input
   std::string on_error{"stop"};
+  std::string salinity;           // --salinity PSU for the whole input; empty: none
   std::string input_format;       // csv or netcdf; empty: by the input's suffix
   std::string output_format;      // csv or netcdf; empty: by the output's suffix
   std::vector<std::string> maps;  // --map FIELD=NAME, as given
@@ -88,6 +89,15 @@ int run_file(const RowConversion& conversion, const RowsOptions& options,
              const std::atomic<bool>& stop_requested, ScratchFile* side = nullptr,
              const std::function<int(const std::string&)>& after_output = {});
 
+// The value an option such as --salinity gives `field` (its text, as
+// typed), or nothing when the text is empty. Throws UsageError naming the
+// option for text that is not a number in the field's range.
+[[nodiscard]] std::optional<float> read_field_option(SceneField field, const std::string& text);
+// The optional input of `field`: a row of an input without it reads
+// `given`, or else the field's default; when `given` (by the field's
+// option), an input with the field as well is a usage error.
+[[nodiscard]] OptionalInput optional_input(SceneField field, std::optional<float> given);
+
 // Reads the first numbers.size() `values` (the text of the fields `names`)
 // as numbers, an empty one as NaN when `empty_is_nan`; or sets `reason`
 // ("NAME is empty", "NAME = 'TEXT' is not a number") and answers false.
@@ -107,16 +117,20 @@ bool check_ranges(std::span<const std::string_view> values, std::span<const std:
 void append_tb_cells(std::string& out, const std::array<float, channel_count>& tb,
                      NumberFormat format);
 
-// The six Tb of `scene`, its emissivities reused while the SST stays the same.
+// The six Tb of `scene`, its emissivities reused while the SST and the
+// salinity stay the same.
 [[nodiscard]] inline std::array<float, channel_count> compute_tb(EmissivityCache& cache,
                                                                  const Scene& scene) noexcept {
-  return brightness_temperatures(scene, cache.emissivities(scene.sst_c));
+  return brightness_temperatures(scene, cache.emissivities(scene.sst_c, scene.salinity_psu));
 }
 
 // The conversions, as the row loop runs them.
-[[nodiscard]] RowConversion forward_conversion(NumberFormat format);
+// `salinity`: --salinity's value, if given.
+[[nodiscard]] RowConversion forward_conversion(NumberFormat format,
+                                               std::optional<float> salinity = std::nullopt);
 [[nodiscard]] RowConversion retrieve_conversion(const RetrievalOptions& options,
-                                                NumberFormat format, const std::string& x_column);
+                                                NumberFormat format, const std::string& x_column,
+                                                std::optional<float> salinity = std::nullopt);
 
 // The values a sweep option gives `field` (its first million). Throws
 // UsageError naming the option.

@@ -7,12 +7,14 @@ namespace {
 
 constexpr SceneField field_at(std::size_t i) { return static_cast<SceneField>(i); }
 
-// The scene's fields in declaration order: the columns forward reads.
-constexpr std::array<SceneField, scene_field_count> scene_fields = [] {
-  std::array<SceneField, scene_field_count> fields{};
-  for (std::size_t i = 0; i < fields.size(); ++i) {
+// The columns forward reads: the scene's five fields in declaration order,
+// then its salinity (optional).
+constexpr std::array<SceneField, scene_field_count + 1> scene_fields = [] {
+  std::array<SceneField, scene_field_count + 1> fields{};
+  for (std::size_t i = 0; i < scene_field_count; ++i) {
     fields[i] = field_at(i);
   }
+  fields.back() = SceneField::salinity_psu;
   return fields;
 }();
 
@@ -30,8 +32,13 @@ std::string scene_columns_text() {
 }
 
 std::string forward_footer() {
+  const FieldRange& salinity = field_range(SceneField::salinity_psu);
   return "Reads CSV with a header line; the columns " + scene_columns_text() +
-         "\nare found by name, in any order. Every column passes through unchanged; "
+         "\nare found by name, in any order; " + std::string(salinity.name) + " (" +
+         std::string(salinity.unit) + ") too when there is one, else\n--" +
+         std::string(salinity.option) + " or " +
+         number_text(salinity.default_value.value_or(0.0f)) +
+         " applies to every row. Every column passes through unchanged; "
          "tb_4.74 ... tb_7.09 (K)\nare appended. Numbers are the shortest text that reads back "
          "to the same float, unless\n--decimals is given.\n"
          "\n"
@@ -69,25 +76,33 @@ void append_tb_cells(std::string& out, const std::array<float, channel_count>& t
   }
 }
 
-RowConversion forward_conversion(NumberFormat format) {
+RowConversion forward_conversion(NumberFormat format, std::optional<float> salinity) {
   RowConversion conversion;
   for (std::size_t i = 0; i < scene_field_count; ++i) {
     conversion.inputs.emplace_back(field_range(field_at(i)).name);
   }
+  conversion.optional_inputs.push_back(optional_input(SceneField::salinity_psu, salinity));
   conversion.outputs.assign(tb_columns().begin(), tb_columns().end());
   // Shared, not copied into each converter: with a copy the file-to-file
   // rate on 2 threads fell by 4-5 % (measured; the workers' states grew).
-  auto names = std::make_shared<const std::vector<std::string>>(conversion.inputs);
+  std::vector<std::string> read = conversion.inputs;
+  read.push_back(conversion.optional_inputs.front().name);
+  auto names = std::make_shared<const std::vector<std::string>>(std::move(read));
   conversion.make_converter = [format, names]() -> RowConverter {
     return [format, names, cache = EmissivityCache{}](std::span<const std::string_view> values,
                                                       std::string& cells, std::string& /*side*/,
                                                       std::string& reason) mutable {
-      std::array<float, scene_field_count> numbers{};
+      // The five, then the salinity.
+      std::array<float, scene_fields.size()> numbers{};
       if (!read_numbers(values, *names, numbers, false, reason) ||
           !check_ranges(values, *names, numbers, scene_fields, reason)) {
         return false;
       }
-      append_tb_cells(cells, compute_tb(cache, scene_from_values(numbers)), format);
+      std::array<float, scene_field_count> five{};
+      std::copy_n(numbers.begin(), five.size(), five.begin());
+      Scene scene = scene_from_values(five);
+      scene.salinity_psu = numbers.back();
+      append_tb_cells(cells, compute_tb(cache, scene), format);
       return true;
     };
   };
@@ -101,7 +116,10 @@ Command add_forward(CLI::App& app) {
   add_rows_options(*command, *options);
   command->footer(forward_footer());
   return {command, [options](const std::atomic<bool>& stop_requested) {
-            return run_file(forward_conversion(options->out.format), *options, stop_requested);
+            return run_file(
+                forward_conversion(options->out.format,
+                                   read_field_option(SceneField::salinity_psu, options->salinity)),
+                *options, stop_requested);
           }};
 }
 

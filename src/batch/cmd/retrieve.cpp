@@ -18,6 +18,9 @@ namespace {
 constexpr std::array<SceneField, 3> fixed_fields{SceneField::sst_c, SceneField::altitude_m,
                                                  SceneField::air_c};
 constexpr std::size_t x_input = channel_count + fixed_fields.size();
+// The optional fields it reads, after the others, in this order.
+constexpr std::array<SceneField, 3> optional_fields{SceneField::salinity_psu, SceneField::roll_deg,
+                                                    SceneField::pitch_deg};
 
 constexpr std::array<std::string_view, 7> retrieval_columns{"ret_wind_ms",
                                                             "ret_rain_mmh",
@@ -27,12 +30,25 @@ constexpr std::array<std::string_view, 7> retrieval_columns{"ret_wind_ms",
                                                             "ret_residual_rms_k",
                                                             "ret_status"};
 
+// The optional columns, a line each: "  salinity_psu (psu): --salinity, else 36".
+std::string optional_columns_text() {
+  std::string text;
+  for (const SceneField field : optional_fields) {
+    const FieldRange& r = field_range(field);
+    text += "  " + std::string(r.name) + " (" + std::string(r.unit) +
+            "): " + (r.option.empty() ? "" : "--" + std::string(r.option) + ", else ") +
+            number_text(r.default_value.value_or(0.0f)) + "\n";
+  }
+  return text;
+}
+
 // Every option of the subcommand. A new option of the retrieval goes here,
 // into add_retrieve and into retrieval_options.
 struct RetrieveOptions {
   RowsOptions rows;
-  std::string noise;        // --noise; empty: the library's default
-  std::string model_error;  // --model-error; empty: none
+  std::string noise;          // --noise; empty: the library's default
+  std::string model_error;    // --model-error; empty: none
+  std::string max_off_nadir;  // --max-off-nadir; empty: the library's default
   PictureOptions picture;
   std::string x_column;  // --x
 };
@@ -55,6 +71,16 @@ RetrievalOptions retrieval_options(const RetrieveOptions& options) {
   if (!options.model_error.empty()) {
     retrieval.model_error_k =
         read_kelvin("--model-error", options.model_error, model_error_range_k);
+  }
+  if (!options.max_off_nadir.empty()) {
+    float degrees = 0.0f;
+    if (read_number(options.max_off_nadir, degrees) != NumberRead::ok ||
+        !(degrees >= 0.0f && degrees <= max_off_nadir_limit_deg)) {
+      throw UsageError("--max-off-nadir: '" + escaped(options.max_off_nadir) +
+                       "' is not a number of degrees from 0 to " +
+                       number_text(max_off_nadir_limit_deg));
+    }
+    retrieval.max_off_nadir_deg = degrees;
   }
   return retrieval;
 }
@@ -134,9 +160,11 @@ bool time_axis(const ScratchFile& data) {
 
 int run_retrieve(RetrieveOptions& options, const std::atomic<bool>& stop_requested) {
   const RetrievalOptions retrieval = retrieval_options(options);
+  const std::optional<float> salinity =
+      read_field_option(SceneField::salinity_psu, options.rows.salinity);
   if (options.picture.path.empty()) {
-    return run_file(retrieve_conversion(retrieval, options.rows.out.format, ""), options.rows,
-                    stop_requested);
+    return run_file(retrieve_conversion(retrieval, options.rows.out.format, "", salinity),
+                    options.rows, stop_requested);
   }
   check_picture_options(options.picture);
   ScratchFile data;
@@ -151,8 +179,9 @@ int run_retrieve(RetrieveOptions& options, const std::atomic<bool>& stop_request
         [&](const ScriptOutput& out) { write_retrieval_commands(out, options, time_axis(data)); },
         output_name);
   };
-  return run_file(retrieve_conversion(retrieval, options.rows.out.format, options.x_column),
-                  options.rows, stop_requested, &data, draw);
+  return run_file(
+      retrieve_conversion(retrieval, options.rows.out.format, options.x_column, salinity),
+      options.rows, stop_requested, &data, draw);
 }
 
 }  // namespace
@@ -179,7 +208,7 @@ std::array<float, channel_count> read_noise(std::string_view text) {
 }
 
 RowConversion retrieve_conversion(const RetrievalOptions& options, NumberFormat format,
-                                  const std::string& x_column) {
+                                  const std::string& x_column, std::optional<float> salinity) {
   RowConversion conversion;
   conversion.inputs.assign(tb_columns().begin(), tb_columns().end());
   for (const SceneField field : fixed_fields) {
@@ -188,28 +217,56 @@ RowConversion retrieve_conversion(const RetrievalOptions& options, NumberFormat 
   if (!x_column.empty()) {
     conversion.inputs.push_back(x_column);
   }
+  for (const SceneField field : optional_fields) {
+    conversion.optional_inputs.push_back(
+        optional_input(field, field == SceneField::salinity_psu ? salinity : std::nullopt));
+  }
   conversion.outputs.assign(retrieval_columns.begin(), retrieval_columns.end());
   const bool collect_x = !x_column.empty();
-  conversion.make_converter = [options, format, collect_x, names = conversion.inputs]() {
+  std::vector<std::string> names = conversion.inputs;
+  for (const OptionalInput& input : conversion.optional_inputs) {
+    names.push_back(input.name);
+  }
+  conversion.make_converter = [options, format, collect_x, names]() {
     return RowConverter([options, format, collect_x, names](
                             std::span<const std::string_view> values, std::string& cells,
                             std::string& side, std::string& reason) {
       // An empty Tb is a missing channel; the SST, altitude and air
-      // temperature must be there and in range, as in forward.
+      // temperature must be there and in range, as in forward, and so must
+      // the salinity; an empty roll or pitch is the library's to judge, one
+      // out of its range a bad row.
       std::array<float, x_input> numbers{};
+      std::array<float, optional_fields.size()> optional{};
+      const std::size_t optional_at = names.size() - optional.size();
       const auto fixed = std::span(numbers).subspan(channel_count);
       const auto fixed_values = values.subspan(channel_count);
       const auto fixed_names = std::span(names).subspan(channel_count);
+      const auto optional_values = values.subspan(optional_at);
+      const auto optional_names = std::span(names).subspan(optional_at);
       if (!read_numbers(values, names, std::span(numbers).first(channel_count), true, reason) ||
           !read_numbers(fixed_values, fixed_names, fixed, false, reason) ||
-          !check_ranges(fixed_values, fixed_names, fixed, fixed_fields, reason)) {
+          !check_ranges(fixed_values, fixed_names, fixed, fixed_fields, reason) ||
+          !read_numbers(optional_values, optional_names, std::span(optional).first(1), false,
+                        reason) ||
+          !read_numbers(optional_values.subspan(1), optional_names.subspan(1),
+                        std::span(optional).subspan(1), true, reason)) {
         return false;
+      }
+      for (std::size_t i = 0; i < optional.size(); ++i) {
+        if (!std::isnan(optional[i]) && !in_range(optional_fields[i], optional[i])) {
+          reason = names[optional_at + i] + " = " + escaped(trim_blanks(values[optional_at + i])) +
+                   " is outside " + range_text(optional_fields[i]);
+          return false;
+        }
       }
       Observation observation{};
       std::copy_n(numbers.begin(), channel_count, observation.tb_k.begin());
       observation.sst_c = numbers[channel_count];
       observation.altitude_m = numbers[channel_count + 1];
       observation.air_c = numbers[channel_count + 2];
+      observation.salinity_psu = optional[0];
+      observation.roll_deg = optional[1];
+      observation.pitch_deg = optional[2];
       const Retrieval r = retrieve(observation, options);
       for (const float value : {r.wind_ms, r.rain_mmh, r.wind_sigma_ms, r.rain_sigma_mmh,
                                 r.wind_rain_correlation, r.residual_rms_k}) {
@@ -251,6 +308,12 @@ Command add_retrieve(CLI::App& app) {
                    "1 sigma of the model's error common to all channels (K, 0 to 100; default "
                    "0): it widens the sigmas")
       ->option_text("K");
+  command
+      ->add_option("--max-off-nadir", options->max_off_nadir,
+                   "The largest off-nadir angle of roll and pitch that is fitted (degrees, 0 to " +
+                       number_text(max_off_nadir_limit_deg) + "; default " +
+                       number_text(RetrievalOptions{}.max_off_nadir_deg) + ")")
+      ->option_text("DEG");
   CLI::Option* plot = add_picture_options(*command, options->picture, "wind and rain against --x");
   CLI::Option* x = command->add_option("--x", options->x_column, "The column to draw them against")
                        ->option_text("COLUMN");
@@ -259,16 +322,19 @@ Command add_retrieve(CLI::App& app) {
   command->footer(
       "Reads CSV with a header line; the columns tb_4.74 ... tb_7.09 (K), sst_c (deg C),\n"
       "altitude_m (m) and air_c (deg C) are found by name (the names forward writes, so\n"
-      "forward | retrieve is a round trip). An empty Tb cell is a missing channel. Every\n"
-      "column passes through; appended are ret_wind_ms, ret_rain_mmh, ret_wind_sigma_ms,\n"
-      "ret_rain_sigma_mmh, ret_wind_rain_correlation, ret_residual_rms_k (K) and\n"
-      "ret_status (ok, at_bound, poor_fit, not_converged, invalid_input, off_nadir).\n"
+      "forward | retrieve is a round trip). Optional columns, with the value of a row\n"
+      "without them:\n" +
+      optional_columns_text() +
+      "An empty Tb cell is a missing channel. Every column passes through; appended are\n"
+      "ret_wind_ms, ret_rain_mmh, ret_wind_sigma_ms, ret_rain_sigma_mmh,\n"
+      "ret_wind_rain_correlation, ret_residual_rms_k (K) and ret_status (ok, at_bound,\n"
+      "poor_fit, not_converged, invalid_input, off_nadir).\n"
       "\n"
       "A row that cannot be read (text that is not a number, too few or too many\n"
-      "fields, an SST, altitude or air temperature empty or out of range) is a bad row,\n"
-      "as in forward. Every other row is written with its status, invalid_input\n"
-      "included (empty result cells), and leaves the exit status alone: the data are\n"
-      "yours to judge.\n"
+      "fields, an SST, altitude, air temperature or salinity empty or out of range, a\n"
+      "roll or pitch out of range) is a bad row, as in forward. Every other row is\n"
+      "written with its status, invalid_input included (empty result cells), and leaves\n"
+      "the exit status alone: the data are yours to judge.\n"
       "\n"
       "--plot FILE --x COLUMN draws the retrieved wind and rain with their +-1 sigma\n"
       "band against COLUMN (best one that increases, such as a time), with gnuplot;\n"

@@ -1,6 +1,7 @@
 // nerido-batch sweep: every combination of the values given for the five
-// scene fields, outer to inner in declaration order (SST outermost, rain
-// rate innermost), computed and written as CSV rows; and its picture.
+// scene fields and, when given, the salinity, outer to inner in
+// declaration order (SST outermost, salinity innermost), computed and
+// written as CSV rows; and its picture.
 #include <charconv>
 #include <cmath>
 #include <deque>
@@ -119,16 +120,27 @@ Axis read_axis(std::size_t field, std::string_view text) {
   return axis;
 }
 
-using Axes = std::array<Axis, scene_field_count>;
+// The fields a sweep may vary: those of a Scene (each has an option).
+inline constexpr std::size_t sweep_field_count =
+    static_cast<std::size_t>(SceneField::salinity_psu) + 1;
 
-// The grid's points as records of their five values, point 0 first and
-// the rain rate varying fastest; it ends early once a stop is asked for.
+// The axes of the fields given, in declaration order; `fields` their
+// indices in the field table.
+struct Axes {
+  std::vector<Axis> axes;
+  std::vector<std::size_t> fields;
+  [[nodiscard]] std::size_t size() const noexcept { return axes.size(); }
+  [[nodiscard]] const Axis& operator[](std::size_t i) const noexcept { return axes[i]; }
+};
+
+// The grid's points as records of the values of its axes, point 0 first
+// and the last axis varying fastest; it ends early once a stop is asked for.
 class GridSource : public RecordSource {
  public:
   GridSource(const Axes& axes, std::uint64_t size, const std::atomic<bool>& stop)
       : axes_(axes), size_(size), stop_(stop) {
-    for (std::size_t i = 0; i < scene_field_count; ++i) {
-      names_.emplace_back(field_range(field_at(i)).name);
+    for (const std::size_t field : axes.fields) {
+      names_.emplace_back(field_range(field_at(field)).name);
     }
   }
   [[nodiscard]] std::span<const std::string> schema() const noexcept override { return names_; }
@@ -138,21 +150,22 @@ class GridSource : public RecordSource {
     }
     for (const std::uint64_t end = std::min(size_, next_ + block_points); next_ < end; ++next_) {
       const auto record_start = static_cast<std::uint32_t>(block.text.size());
-      std::array<float, scene_field_count> values{};
-      for (std::uint64_t i = values.size(), rest = next_; i-- > 0; rest /= axes_[i].size()) {
+      std::array<float, sweep_field_count> values{};
+      const std::size_t count = axes_.size();
+      for (std::uint64_t i = count, rest = next_; i-- > 0; rest /= axes_[i].size()) {
         values[i] = axes_[i].value(rest % axes_[i].size());
       }
-      for (const float value : values) {
+      for (const float value : std::span(values).first(count)) {
         const auto field_start = static_cast<std::uint32_t>(block.text.size() + 1);
         block.text += ',';
         append_number(block.text, value);
         block.fields.push_back(
             {field_start, static_cast<std::uint32_t>(block.text.size() - field_start)});
       }
-      block.records.push_back(
-          {record_start + 1, static_cast<std::uint32_t>(block.text.size() - record_start - 1),
-           next_ + 2, static_cast<std::uint32_t>(block.fields.size() - values.size()),
-           static_cast<std::uint32_t>(values.size())});
+      block.records.push_back({record_start + 1,
+                               static_cast<std::uint32_t>(block.text.size() - record_start - 1),
+                               next_ + 2, static_cast<std::uint32_t>(block.fields.size() - count),
+                               static_cast<std::uint32_t>(count)});
     }
     block.input_offset = next_;
     return true;
@@ -172,7 +185,8 @@ class GridSource : public RecordSource {
 };
 
 struct SweepOptions {
-  std::array<std::string, scene_field_count> axes;  // in declaration order
+  std::array<std::string, sweep_field_count> axes;  // in declaration order
+  std::array<CLI::Option*, sweep_field_count> given{};
   PictureOptions picture;
   std::string channel;  // empty: all six
   bool same_tb_axis = false;
@@ -238,9 +252,9 @@ Picture read_picture(SweepOptions& options, const Axes& axes, std::uint64_t poin
 // "x tb ... tb".
 void write_sweep_commands(const ScriptOutput& out, const Picture& p, const Axes& axes) {
   std::string fixed;
-  for (std::size_t i = 0; i < scene_field_count; ++i) {
+  for (std::size_t i = 0; i < axes.size(); ++i) {
     if (axes[i].size() == 1) {
-      fixed += (fixed.empty() ? "" : ", ") + value_label(i, axes[i].value(0));
+      fixed += (fixed.empty() ? "" : ", ") + value_label(axes.fields[i], axes[i].value(0));
     }
   }
   const std::uint64_t curves = p.curve_field ? axes[*p.curve_field].size() : 1;
@@ -249,10 +263,11 @@ void write_sweep_commands(const ScriptOutput& out, const Picture& p, const Axes&
   const double height = 0.94;
   const int columns = p.channel ? 1 : 3;
   const int rows = p.channel ? 1 : 2;
-  std::string c = "set grid\nset xlabel " +
-                  gnuplot_string(std::string(field_range(field_at(p.x_field)).label) + " (" +
-                                 std::string(field_range(field_at(p.x_field)).unit) + ")") +
-                  "\nset ylabel 'Tb (K)'\nunset key\n";
+  std::string c =
+      "set grid\nset xlabel " +
+      gnuplot_string(std::string(field_range(field_at(axes.fields[p.x_field])).label) + " (" +
+                     std::string(field_range(field_at(axes.fields[p.x_field])).unit) + ")") +
+      "\nset ylabel 'Tb (K)'\nunset key\n";
   if (p.tb) {
     const double pad =
         0.03 * (static_cast<double>(p.tb->second) - static_cast<double>(p.tb->first));
@@ -288,7 +303,7 @@ void write_sweep_commands(const ScriptOutput& out, const Picture& p, const Axes&
     for (std::uint64_t k = 0; k < curves; ++k) {
       c += (k == 0 ? "" : ", ") + std::string("2 with linespoints pointtype 7 linetype ") +
            std::to_string(k + 1) + " title " +
-           gnuplot_string(value_label(*p.curve_field, axes[*p.curve_field].value(k)));
+           gnuplot_string(value_label(axes.fields[*p.curve_field], axes[*p.curve_field].value(k)));
     }
     c += "\n";
   }
@@ -298,12 +313,16 @@ void write_sweep_commands(const ScriptOutput& out, const Picture& p, const Axes&
 int run_sweep(SweepOptions& options, const std::atomic<bool>& stop_requested) {
   Axes axes;
   std::uint64_t points = 1;
-  for (std::size_t i = 0; i < scene_field_count; ++i) {
-    axes[i] = read_axis(i, options.axes[i]);
-    if (axes[i].size() > max_grid_points / points) {
+  for (std::size_t i = 0; i < sweep_field_count; ++i) {
+    if (options.given[i]->count() == 0) {
+      continue;  // an optional field not given: its default, and no column
+    }
+    axes.axes.push_back(read_axis(i, options.axes[i]));
+    axes.fields.push_back(i);
+    if (axes.axes.back().size() > max_grid_points / points) {
       throw UsageError("the grid has more than " + std::to_string(max_grid_points) + " points");
     }
-    points *= axes[i].size();
+    points *= axes.axes.back().size();
   }
   std::optional<Picture> picture;
   std::optional<ScratchFile> data;
@@ -324,13 +343,23 @@ int run_sweep(SweepOptions& options, const std::atomic<bool>& stop_requested) {
         [&, cache = EmissivityCache{}](std::span<const std::string_view> text, std::string& cells,
                                        std::string& side, std::string& /*reason*/) mutable {
           std::array<float, scene_field_count> values{};
-          for (std::size_t i = 0; i < values.size(); ++i) {
-            (void)read_number(text[i], values[i]);  // the grid's own text: shortest, exact
+          Scene scene{};
+          for (std::size_t i = 0; i < axes.size(); ++i) {
+            float value = 0.0f;
+            (void)read_number(text[i], value);  // the grid's own text: shortest, exact
+            if (axes.fields[i] < scene_field_count) {
+              values[axes.fields[i]] = value;
+            } else {
+              scene.salinity_psu = value;
+            }
           }
-          const std::array<float, channel_count> tb = compute_tb(cache, scene_from_values(values));
+          const float salinity = scene.salinity_psu;
+          scene = scene_from_values(values);
+          scene.salinity_psu = salinity;
+          const std::array<float, channel_count> tb = compute_tb(cache, scene);
           append_tb_cells(cells, tb, options.out.format);
           if (picture) {
-            append_number(side, values[picture->x_field]);
+            side.append(text[picture->x_field]);
             for (const float value : tb) {
               side += ' ';
               append_number(side, value);
@@ -373,13 +402,17 @@ Command add_sweep(CLI::App& app) {
   auto options = std::make_shared<SweepOptions>();
   CLI::App* command = app.add_subcommand(
       "sweep", "Compute a grid of scenes: every combination of the values given");
-  for (std::size_t i = 0; i < scene_field_count; ++i) {
+  for (std::size_t i = 0; i < sweep_field_count; ++i) {
     const FieldRange& r = field_range(field_at(i));
-    command
-        ->add_option(option_of(i), options->axes[i],
-                     std::string(r.label) + ": " + range_text(field_at(i)))
-        ->required()
-        ->option_text("V|V,V,..|START:STOP:STEP");
+    options->given[i] =
+        command
+            ->add_option(option_of(i), options->axes[i],
+                         std::string(r.label) + ": " + range_text(field_at(i)) +
+                             (r.default_value ? " (default " + number_text(*r.default_value) +
+                                                    ", and no column)"
+                                              : ""))
+            ->required(!r.default_value)
+            ->option_text("V|V,V,..|START:STOP:STEP");
   }
   CLI::Option* plot = add_picture_options(*command, options->picture, "the sweep");
   command->add_option("--channel", options->channel, "Draw one channel only, e.g. 6.02 (GHz)")
@@ -389,10 +422,10 @@ Command add_sweep(CLI::App& app) {
       ->needs(plot);
   add_output_options(*command, options->out);
   command->footer(
-      "Each of --sst, --altitude, --air, --wind and --rain takes one value, a list\n"
-      "(0,5,10,20) or a range start:stop:step (value i is start + i*step, the stop\n"
-      "included when reached). Every combination is written, SST outermost and rain\n"
-      "innermost: the five inputs and tb_4.74 ... tb_7.09 (K).\n"
+      "Each of --sst, --altitude, --air, --wind, --rain and --salinity takes one value, a\n"
+      "list (0,5,10,20) or a range start:stop:step (value i is start + i*step, the stop\n"
+      "included when reached). Every combination is written, SST outermost and rain (or\n"
+      "the salinity, when given) innermost: the inputs and tb_4.74 ... tb_7.09 (K).\n"
       "\n"
       "--plot draws Tb against the first option that varies, one curve per value of the\n"
       "second (at most two may vary), one panel per channel, with gnuplot (Debian package\n"

@@ -26,7 +26,7 @@ constexpr std::string_view epoch_units = "seconds since 1970-01-01 00:00:00 UTC"
 constexpr std::string_view frequency_units = "GHz";
 
 std::optional<SceneField> scene_field(std::string_view name) {
-  for (std::size_t i = 0; i < scene_field_count; ++i) {
+  for (std::size_t i = 0; i < field_count; ++i) {
     if (field_range(static_cast<SceneField>(i)).name == name) {
       return static_cast<SceneField>(i);
     }
@@ -97,7 +97,8 @@ flightfile::NetcdfInput NetcdfSource::open(const std::string& path) {
 }
 
 NetcdfSource::NetcdfSource(flightfile::NetcdfInput file, std::span<const std::string> wanted,
-                           const FieldMap& map, const std::function<void(const std::string&)>& note)
+                           const FieldMap& map, const std::function<void(const std::string&)>& note,
+                           std::span<const std::string> optional)
     : file_(std::move(file)) {
   try {
     std::vector<std::string> unitless;
@@ -186,10 +187,16 @@ NetcdfSource::NetcdfSource(flightfile::NetcdfInput file, std::span<const std::st
         channel_index = flightfile::match_channels(frequencies, file_.about(*all_channels, ""));
       }
     }
-    for (const auto& field : wanted) {
+    std::vector<std::string> fields(wanted.begin(), wanted.end());
+    fields.insert(fields.end(), optional.begin(), optional.end());
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      const std::string& field = fields[i];
       Column c;
       const auto channel = tb_channel(field);
       const auto own = find(field);
+      if (!own && i >= wanted.size()) {
+        continue;  // an optional field the file does not have
+      }
       if (channel && !own && all_channels) {
         c.variable = *all_channels;
         bind(c, tb_units, 2);

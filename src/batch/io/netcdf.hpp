@@ -23,12 +23,14 @@ class NetcdfSource : public RecordSource {
   // Records per block.
   static constexpr std::size_t block_records = 4096;
 
-  // Finds the variable of each of `wanted` (nerido's names) in `file`.
-  // Variables without units are named once through `note`. Throws
-  // DataError naming the file and variable when one is missing, on another
-  // dimension, or in a unit that does not convert.
+  // Finds the variable of each of `wanted` (nerido's names) in `file`, and
+  // of each of `optional` that the file has, after them. Variables without
+  // units are named once through `note`. Throws DataError naming the file
+  // and variable when one of `wanted` is missing, or one found is on another
+  // dimension or in a unit that does not convert.
   NetcdfSource(flightfile::NetcdfInput file, std::span<const std::string> wanted,
-               const FieldMap& map, const std::function<void(const std::string&)>& note);
+               const FieldMap& map, const std::function<void(const std::string&)>& note,
+               std::span<const std::string> optional = {});
   // Opens `path` (DataError naming it when it is no NetCDF file).
   [[nodiscard]] static flightfile::NetcdfInput open(const std::string& path);
   ~NetcdfSource() override;
