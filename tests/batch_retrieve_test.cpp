@@ -7,6 +7,7 @@
 #include <cmath>
 #include <optional>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -210,6 +211,36 @@ TEST_F(RetrieveProgram, ModelErrorOption) {
     const testing::Outcome r = run(std::string("retrieve ") + bad, input);
     EXPECT_EQ(r.status, 2) << bad;
     EXPECT_NE(r.err.find(" K"), std::string::npos) << r.err;
+  }
+}
+
+// A turn: rows whose roll and pitch put the radiometer more than
+// --max-off-nadir off nadir are written with status off_nadir, unfitted.
+TEST_F(RetrieveProgram, OffNadirRowsInATurn) {
+  std::string input = header + ",roll_deg,pitch_deg\n";
+  for (const char* attitude : {"0,0", "4,3", "30,0", "0,-6", ","}) {
+    input += worked_tb + ",28,3000,15," + attitude + "\n";
+  }
+  struct Case {
+    std::string args;
+    std::vector<std::string> ends;
+  };
+  const Case cases[] = {
+      {"", {",ok", ",ok", ",,,,,,,off_nadir", ",,,,,,,off_nadir", ",,,,,,,invalid_input"}},
+      {" --max-off-nadir 45", {",ok", ",ok", ",ok", ",ok", ",,,,,,,invalid_input"}},
+      {" --max-off-nadir 0",
+       {",ok", ",,,,,,,off_nadir", ",,,,,,,off_nadir", ",,,,,,,off_nadir", ",,,,,,,invalid_input"}},
+  };
+  for (const Case& c : cases) {
+    const testing::Outcome r = run("retrieve" + c.args, input);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::istringstream lines(r.out);
+    std::string line;
+    std::getline(lines, line);  // the header
+    for (const std::string& end : c.ends) {
+      std::getline(lines, line);
+      EXPECT_TRUE(line.ends_with(end)) << c.args << ": " << line;
+    }
   }
 }
 

@@ -196,6 +196,22 @@ TEST(Retrieval, InvalidInputsSayWhy) {
       {"infinite independent error", good,
        options_with([](RetrievalOptions& o) { o.independent_error_k[4] = infinity; }), 6,
        R::options},
+      {"roll NaN", with([](Observation& o) { o.roll_deg = nan; }), {}, 6, R::attitude},
+      {"pitch beyond 90", with([](Observation& o) { o.pitch_deg = 91.0f; }), {}, 6, R::attitude},
+      {"a bad SST before a roll",
+       with([](Observation& o) { o.sst_c = 50.0f, o.roll_deg = 30.0f; }),
+       {},
+       6,
+       R::sst_c},
+      {"too few channels while rolled",
+       with([](Observation& o) { o.tb_k.fill(nan), o.roll_deg = 30.0f; }),
+       {},
+       0,
+       R::too_few_channels},
+      {"negative off-nadir limit", good,
+       options_with([](RetrievalOptions& o) { o.max_off_nadir_deg = -1.0f; }), 6, R::options},
+      {"NaN off-nadir limit", good,
+       options_with([](RetrievalOptions& o) { o.max_off_nadir_deg = nan; }), 6, R::options},
       {"negative iteration limit", good,
        options_with([](RetrievalOptions& o) { o.max_iterations = -1; }), 6, R::options},
       {"NaN tolerance", good,
@@ -280,6 +296,45 @@ TEST(Retrieval, NoiseWeightsTheChannels) {
     EXPECT_GT(without.rain_sigma_mmh, base.rain_sigma_mmh);
     EXPECT_NEAR(weighted.wind_sigma_ms, without.wind_sigma_ms, 1e-3f * without.wind_sigma_ms);
     EXPECT_NEAR(weighted.rain_sigma_mmh, without.rain_sigma_mmh, 1e-3f * without.rain_sigma_mmh);
+  }
+}
+
+// Off nadir by acos(cos roll cos pitch): beyond max_off_nadir_deg no fit;
+// within it the fit of a level aircraft, bit for bit.
+TEST(Retrieval, OffNadirRecordsAreNotFitted) {
+  struct Case {
+    float roll_deg;
+    float pitch_deg;
+    float max_off_nadir_deg;
+    bool fitted;
+  };
+  const Case cases[] = {
+      {0, 0, 0, true},     {4, 3, 5, true},       {3, -4, 5, true},  {-5, 0, 5, true},
+      {5, 0.1f, 5, false}, {0, -5.01f, 5, false}, {30, 0, 5, false}, {30, 20, 45, true},
+      {-90, 0, 90, true},  {60, 60, 75, false},
+  };
+  const Observation level = noise_free(scene(15, 5));
+  const Retrieval nadir = retrieve(level);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.roll_deg) + " " + std::to_string(c.pitch_deg));
+    Observation o = level;
+    o.roll_deg = c.roll_deg;
+    o.pitch_deg = c.pitch_deg;
+    RetrievalOptions options;
+    options.max_off_nadir_deg = c.max_off_nadir_deg;
+    const Retrieval r = retrieve(o, options);
+    if (c.fitted) {
+      EXPECT_EQ(r.status, nadir.status);
+      EXPECT_EQ(r.wind_ms, nadir.wind_ms);
+      EXPECT_EQ(r.rain_sigma_mmh, nadir.rain_sigma_mmh);
+      EXPECT_EQ(r.iterations, nadir.iterations);
+    } else {
+      EXPECT_EQ(status_name(r.status), "off_nadir");
+      EXPECT_EQ(r.invalid_reason, InvalidReason::none);
+      EXPECT_EQ(r.iterations, 0);
+      EXPECT_EQ(r.channels_used, 6);
+      EXPECT_TRUE(std::isnan(r.wind_ms) && std::isnan(r.rain_sigma_mmh));
+    }
   }
 }
 

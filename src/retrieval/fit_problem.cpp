@@ -1,7 +1,9 @@
 #include "retrieval/fit_problem.hpp"
 
 #include <Eigen/Dense>
+#include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <utility>
 
 #include "nerido/nerido.hpp"
@@ -75,6 +77,10 @@ InvalidReason invalid_reason(const Observation& observation,
       return fields[i].second;
     }
   }
+  if (!in_range(SceneField::roll_deg, observation.roll_deg) ||
+      !in_range(SceneField::pitch_deg, observation.pitch_deg)) {
+    return InvalidReason::attitude;
+  }
   std::size_t present = 0;
   bool infinite = false;
   bool bad_noise = false;
@@ -98,7 +104,9 @@ InvalidReason invalid_reason(const Observation& observation,
   if (bad_noise) {
     return InvalidReason::noise;
   }
-  if (bad_error || options.max_iterations < 0 || !(options.step_tolerance >= 0.0) ||
+  const bool bad_angle =
+      !(options.max_off_nadir_deg >= 0.0f && options.max_off_nadir_deg <= max_off_nadir_limit_deg);
+  if (bad_error || bad_angle || options.max_iterations < 0 || !(options.step_tolerance >= 0.0) ||
       !(options.reduction_tolerance >= 0.0)) {
     return InvalidReason::options;
   }
@@ -203,6 +211,15 @@ double smooth_cost(const FitProblem& p, double wind_ms, double rain_mmh) noexcep
     sum += r[k] * r[k];
   }
   return sum;
+}
+
+double off_nadir_deg(const Observation& observation) noexcept {
+  constexpr double radians_per_degree = std::numbers::pi / 180.0;
+  const double roll = wide(observation.roll_deg) * radians_per_degree;
+  const double pitch = wide(observation.pitch_deg) * radians_per_degree;
+  // cos(theta) = cos(roll) cos(pitch): the boresight tilted by both rotations.
+  const double cosine = std::clamp(dmath::cos(roll) * dmath::cos(pitch), -1.0, 1.0);
+  return std::acos(cosine) / radians_per_degree;
 }
 
 }  // namespace nerido::retrieval

@@ -36,9 +36,15 @@ struct FitProblem {
 // temperature or salinity out of its range (NaN and infinities included), fewer
 // than three channels, an infinite Tb, the noise of a channel present
 // outside noise_range_k, a model error outside model_error_range_k, a
-// negative iteration limit or tolerance (or a NaN one). None when they can.
+// roll or pitch out of range (NaN included), a max_off_nadir_deg outside 0 to
+// 90, a negative iteration limit or tolerance (or a NaN one). None when
+// they can.
 [[nodiscard]] InvalidReason invalid_reason(const Observation& observation,
                                            const RetrievalOptions& options) noexcept;
+
+// The radiometer's angle off nadir (degrees, 0 to 90) for the aircraft's
+// roll and pitch (each -90 to 90 degrees).
+[[nodiscard]] double off_nadir_deg(const Observation& observation) noexcept;
 
 // The problem of an observation, or nothing when invalid_reason gives one.
 [[nodiscard]] std::optional<FitProblem> make_problem(const Observation& observation,

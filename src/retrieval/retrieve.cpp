@@ -418,10 +418,16 @@ Retrieval retrieve(const Observation& observation, const RetrievalOptions& optio
   const auto no_fit = [&](RetrievalStatus status, InvalidReason reason) {
     return Retrieval{nan, nan, nan, nan, nan, nan, 0, static_cast<int>(present), status, reason};
   };
-  const std::optional<FitProblem> problem = retrieval::make_problem(observation, options);
-  if (!problem) {
-    return no_fit(RetrievalStatus::invalid_input, retrieval::invalid_reason(observation, options));
+  const InvalidReason invalid = retrieval::invalid_reason(observation, options);
+  if (invalid != InvalidReason::none) {
+    return no_fit(RetrievalStatus::invalid_input, invalid);
   }
+  // No attitude (roll and pitch 0) is nadir: no angle to compute.
+  const bool level = observation.roll_deg == 0.0f && observation.pitch_deg == 0.0f;
+  if (!level && retrieval::off_nadir_deg(observation) > wide(options.max_off_nadir_deg)) {
+    return no_fit(RetrievalStatus::off_nadir, InvalidReason::none);
+  }
+  const std::optional<FitProblem> problem = retrieval::make_problem(observation, options);
   const FitProblem& p = *problem;
   Fitter fitter(p, options);
   const Fit solution = solve(p, fitter);
