@@ -303,3 +303,29 @@ def test_model_error_widens_the_sigmas_and_zero_changes_nothing():
     assert [f.tobytes() for f in zero] == [f.tobytes() for f in plain]
     assert wider.wind_sigma_ms > 1.2 * plain.wind_sigma_ms
     assert wider.wind_ms == pytest.approx(15.0, abs=0.01)
+
+
+@pytest.mark.parametrize(
+    "limit, expected",
+    [
+        (5.0, [Status.ok, Status.ok, Status.off_nadir, Status.off_nadir]),
+        (45.0, [Status.ok, Status.ok, Status.ok, Status.ok]),
+        (0.0, [Status.ok, Status.off_nadir, Status.off_nadir, Status.off_nadir]),
+    ],
+)
+def test_records_off_nadir_are_not_fitted(limit, expected):
+    tb = np.stack([forward(15.0, 5.0)] * 4)
+    result = nerido.retrieve(tb, **GEOMETRY, roll_deg=[0, 4, 30, 0], pitch_deg=[0, 3, 0, -6],
+                             max_off_nadir_deg=limit)
+    assert [Status(s) for s in result.status] == expected
+    off = result.status == Status.off_nadir
+    assert np.isnan(result.wind_ms[off]).all()
+    assert (result.wind_ms[~off] == result.wind_ms[0]).all()
+
+
+def test_a_nan_attitude_raises_or_is_invalid():
+    tb = np.stack([forward(15.0, 5.0)] * 2)
+    with pytest.raises(ValueError, match=r"roll_deg = nan .*index \(1,\)"):
+        nerido.retrieve(tb, **GEOMETRY, roll_deg=[0.0, np.nan])
+    result = nerido.retrieve(tb, **GEOMETRY, roll_deg=[0.0, np.nan], errors="nan")
+    assert [Status(s) for s in result.status] == [Status.ok, Status.invalid_input]
