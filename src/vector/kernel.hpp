@@ -12,59 +12,74 @@
 // do. The floats come from the inputs and from the model's roundings
 // (`to_single`, here `single`): a rounding of pure arithmetic on equal
 // inputs gives equal floats. What can differ is the value of an elementary
-// function: SLEEF's vector function v and glibc's scalar function s, called
-// on the same double x, are both near the true F(x) but not equal.
+// function F at the same double argument x: the scalar path's s (glibc)
+// and the kernel's v (SLEEF, or a short composition of SLEEF functions).
 //
-// At every rounding of such a value the kernel tests it (`rounding_sure`):
-// with delta = |v| 2^-40 it rounds v - delta and v + delta to single
-// precision; when both give the same float, s rounds to that float too.
-// Argument: |v - F(x)| <= 1 ulp (SLEEF 3.5's documentation: every _u10
-// function used here, exp, pow, atan2 and sincos, "max error 1.0 ulp"), and
-// |s - F(x)| <= 1 ulp (the glibc manual, "Known Maximum Errors in Math
-// Functions": the x86_64 double entries of exp, pow, atan2, sin and cos are
-// at most 1 ulp). An ulp of F(x) is at most 2^-52 |F(x)|, and |F(x)| is at
-// most |v| (1 + 2^-51), so |s - v| <= 2 ulp < 2^-50.9 |v| < delta: a margin of
-// about 1900 for the bounds of both libraries. delta is exact (a power-of-two
-// scaling of |v| >= 2^-900), v - delta <= s <= v + delta holds for the real
-// numbers, and rounding (to double, then to float) is monotone, so the float
-// of s lies between the floats of the two ends, which are equal. The ends
-// cover the float range's ends too (an overflow to infinity is tested as
-// any other boundary). A value below 2^-900, infinite or NaN fails the test.
-// No arithmetic lies between a call and its rounding anywhere in the model,
-// so no condition number enters: each bound is the two functions' own.
+// The bounds. glibc: |s - F(x)| <= 1 ulp for exp, pow, atan2, sin and cos
+// (the glibc manual, "Known Maximum Errors in Math Functions", x86_64
+// double entries), and an ulp of F(x) is at most 2^-52 |F(x)|. SLEEF 3.5's
+// documentation: every _u10 function used here (exp, log, pow, atan2,
+// sincos) has "max error 1.0 ulp". Where the kernel takes v = F(x) from
+// one SLEEF call, |v - F(x)| <= 2^-52 |F(x)|. Where it takes x^y as
+// exp(y log x) (pow costs about three exp), with relative errors e1 (log,
+// 2^-52), e2 (the product, 2^-53) and e3 (exp, 2^-52):
+//   v = x^y exp(z (e1 + e2 + e1 e2)) (1 + e3),  z = y log x,
+// so |v / x^y - 1| <= (1.51 |z| + 1.01) 2^-52 while |z| is small; the
+// bound of |z| over the domain is written at each such rounding.
+//
+// The test (`rounding_sure`). With delta = 2^-40 |v|, the kernel rounds
+// v - delta and v + delta to single precision; when both give the same
+// float, s rounds to that float too. Argument: at every tested rounding
+// |v - F(x)| + |s - F(x)| <= 2^-41 |F(x)| (the largest case below is
+// 2^-44.8), and |F(x)| <= |v| (1 + 2^-41), so |s - v| < delta. delta is
+// exact (a power-of-two scaling of |v| >= 2^-900), v - delta <= s <=
+// v + delta holds for the real numbers, and rounding (to double, then to
+// float) is monotone, so the float of s lies between the floats of the two
+// ends, which are equal. That covers the float range's ends too (an
+// overflow to infinity is a boundary like any other). A value below
+// 2^-900, infinite or NaN fails the test. The bounds are generous: the
+// test costs about 2 delta over the float spacing, 2^-15.5, a rounding.
 //
 // A lane that fails a test is recomputed on the scalar path by the caller
-// (every later value of the scene would then be in doubt); the share is
-// about 2 delta over the float spacing, 2^-16 or less, per rounding.
+// (every later value of the scene would then be in doubt).
 //
 // The roundings of the chain, in order (the Rounding enumerators name the
 // tested ones; the rest need no test):
 //   emissivities, per SST
-//     conductivity   single(exp(phi))                   tested: exp
+//     conductivity   single(exp(phi))                   tested: exp, 2^-51
 //     eps', eps''    single(arithmetic), 6 channels      equal inputs, no test
 //     modulus        single(sqrt(arithmetic))            sqrt correctly rounded
-//     phase          single(atan2(eps'', g)), g != 0     tested: atan2
+//     phase          single(atan2(eps'', g)), g != 0     tested: atan2, 2^-51
 //                    (g == 0 takes pi/2 in both: a branch on an equal double)
 //     root modulus   single(sqrt(modulus))               sqrt correctly rounded
-//     ch, sh         single(cos), single(sin)            tested: sincos
+//     ch, sh         single(cos), single(sin)            tested: sincos, 2^-51
 //     b single, Rh   single(arithmetic)                  no test
 //     Rv finite?     a test on equal doubles; where it fails the scalar path
 //                    would compute Rv with pow: the lane falls back
 //     emissivity     single((1 - Rh) - 0)                no test
 //   budget, per scene
 //     kelvin         single(arithmetic), SST and air     no test
-//     q              single(exp(-h / 3500))              tested: exp
+//     q              single(exp(-h / 3500))              tested: exp, 2^-51
 //     raw rain top   single(arithmetic)                  no test; the limits
 //                    that follow compare equal floats
-//     r1, r2         single(pow(R, 0.06)), single(pow(R, 0.87)); tested: pow,
-//                    except R = +-0: pow(+-0, y > 0) is +0 in C's Annex F
-//                    (F.10.4.4), which glibc follows, so +0 is taken there
+//     r1, r2         single(pow(R, 0.06)), single(pow(R, 0.87)); tested, as
+//                    exp(y log R): |z| <= 0.87 |log R| <= 0.87 * 103.3 (R is
+//                    a float from 2^-149 to 150), so (1.51 * 90 + 1.01)
+//                    2^-52 + 2^-52 < 2^-44.8. R = +-0 is not tested:
+//                    pow(+-0, y > 0) is +0 in C's Annex F (F.10.4.4), which
+//                    glibc follows, and +0 is taken there.
 //   budget, per channel
 //     tau_Z, e       single(arithmetic)                  no test
-//     tau_A          single(pow(tau_Z, 1 - q))           tested: pow
-//     P              single(pow(f, n))                   tested: pow
-//     tau_R, tau_D   single(exp(-kappa h_R)), single(exp(-kappa 4000)); tested: exp
+//     tau_A          single(pow(tau_Z, 1 - q)); tested, as exp((1 - q) log
+//                    tau_Z): |z| <= |log 0.987| < 0.02, bound < 2^-50.9
+//     P              single(pow(f, n)); tested, as exp(n log f): n = 2.63 r1
+//                    <= 2.63 * 150^0.06 < 3.56, log f < log 7.1 < 1.96, so
+//                    |z| < 7 and the bound is < 13 * 2^-52 < 2^-48.2
+//     tau_R, tau_D   single(exp(-kappa h_R)), single(exp(-kappa 4000)); tested:
+//                    exp, 2^-51
 //     Tb             single(arithmetic)                  no test
+// The constants tau_Z and log f, log tau_Z of the six channels are computed
+// once (the logs with SLEEF's log, 1 ulp, as above).
 // Every bound closes: the kernel has no step that runs scalar for a whole
 // vector. Scenes outside the fields' ranges (NaN included) are computed
 // on the scalar path by the caller, whatever their lanes give.
@@ -90,7 +105,7 @@ inline constexpr double smallest_tested = 0x1p-900;
 
 // The kernel over one instruction set. Isa supplies (all static):
 //   lanes; types D (doubles), F (floats), M (64-bit lane masks);
-//   exp(D), pow(D, D), atan2(D, D), sincos(D, D& sine, D& cosine), sqrt(D).
+//   exp(D), log(D), atan2(D, D), sincos(D, D& sine, D& cosine), sqrt(D).
 // Isa must be a type of internal linkage (an unnamed namespace's), so that
 // each instruction set's instantiation stays in its own object file; and
 // the kernel calls no non-template function of the headers it includes
@@ -145,6 +160,24 @@ struct Kernel {
     return widen(f);
   }
 
+  // What the channels need whatever the scene: tau_Z, log tau_Z and log f.
+  struct ChannelConstants {
+    D zenith[channel_count];
+    D log_zenith[channel_count];
+    D log_frequency[channel_count];
+  };
+  static ChannelConstants channel_constants() noexcept {
+    using namespace radiance::budget;
+    ChannelConstants k{};
+    for (std::size_t c = 0; c < channel_count; ++c) {
+      const D f = splat(wide(channels_ghz[c]));
+      k.zenith[c] = single(zenith_offset - zenith_slope_per_ghz * f);
+      k.log_zenith[c] = Isa::log(k.zenith[c]);
+      k.log_frequency[c] = Isa::log(f);
+    }
+    return k;
+  }
+
   // Emissivities and budget of `lanes` scenes. Inputs: the fields, one
   // array each; tb[c * lanes + i] receives channel c of scene i, and
   // verdict[i] the bits of the failed tests of scene i (0: the scene's six
@@ -154,6 +187,7 @@ struct Kernel {
                   Verdict* verdict) noexcept {
     namespace water = emissivity::formulas;
     using namespace radiance::budget;
+    static const ChannelConstants channel = channel_constants();
     M verdicts{};
     const M all = splat(0.0) == splat(0.0);
     const D one = splat(coef(1.0f));
@@ -182,16 +216,17 @@ struct Kernel {
     const D sky_layer = air_k - (sky_layer_m - h) * layer_lapse_k_per_m;
     const D low_layer = air_k - (low_layer_m - h) * layer_lapse_k_per_m;
     const D upwelling = select(low_layer > air_k, low_layer, air_k);
-    // pow(+-0, y > 0) = +0 (C, Annex F), untested there.
+    // pow(R, y) as exp(y log R); pow(+-0, y > 0) = +0 (C, Annex F), untested there.
     const M rainy = rain != 0.0;
+    const D log_rain = Isa::log(rain);
     const D r1 = select(rainy,
-                        tested_single(Isa::pow(rain, splat(rain_factor_power)),
-                                      Rounding::rain_factor, rainy, verdicts),
+                        tested_single(Isa::exp(rain_factor_power * log_rain), Rounding::rain_factor,
+                                      rainy, verdicts),
                         splat(0.0));
     const D exponent = rain_frequency_exponent * r1;
     const D r2 = select(
         rainy,
-        tested_single(Isa::pow(rain, splat(rain_power)), Rounding::rain_power, rainy, verdicts),
+        tested_single(Isa::exp(rain_power * log_rain), Rounding::rain_power, rainy, verdicts),
         splat(0.0));
     const D wind_increment =
         select(w < wide(first_join_ms), low_wind_slope * w,
@@ -236,16 +271,18 @@ struct Kernel {
       const D emissivity = single((coef(1.0f) - rh) - 0.0);
 
       // The channel's budget (channel_terms, budget_terms in tbvanto.cpp).
-      const D zenith = single(zenith_offset - zenith_slope_per_ghz * f);
-      const D air_transmissivity =
-          tested_single(Isa::pow(zenith, one - q), Rounding::air_transmissivity, all, verdicts);
+      const D zenith = channel.zenith[c];
+      // pow(tau_Z, 1 - q) as exp((1 - q) log tau_Z).
+      const D air_transmissivity = tested_single(Isa::exp((one - q) * channel.log_zenith[c]),
+                                                 Rounding::air_transmissivity, all, verdicts);
       const D sky = sky_layer * (one - zenith) + cosmic_k * zenith;
       const D correction =
           (f - reference_ghz) *
           ((correction_quadratic * w * w + correction_linear * w) + correction_constant);
       const D e = single((wind_increment + correction) + emissivity);
-      const D frequency_factor =
-          tested_single(Isa::pow(f, exponent), Rounding::frequency_factor, all, verdicts);
+      // pow(f, n) as exp(n log f).
+      const D frequency_factor = tested_single(Isa::exp(exponent * channel.log_frequency[c]),
+                                               Rounding::frequency_factor, all, verdicts);
       const D kappa = (frequency_factor * rain_scale_per_m) * r2;
       const D tau_r = tested_single(Isa::exp(-kappa * height), Rounding::rain_up, all, verdicts);
       const D tau_d =

@@ -21,7 +21,7 @@ struct Avx2 {
   using F = float __attribute__((vector_size(16)));
   using M = std::int64_t __attribute__((vector_size(32)));
   static D exp(D x) noexcept { return Sleef_expd4_u10avx2(x); }
-  static D pow(D x, D y) noexcept { return Sleef_powd4_u10avx2(x, y); }
+  static D log(D x) noexcept { return Sleef_logd4_u10avx2(x); }
   static D atan2(D y, D x) noexcept { return Sleef_atan2d4_u10avx2(y, x); }
   static D sqrt(D x) noexcept { return _mm256_sqrt_pd(x); }
   static void sincos(D x, D& sine, D& cosine) noexcept {

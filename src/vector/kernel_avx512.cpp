@@ -19,7 +19,7 @@ struct Avx512 {
   using F = float __attribute__((vector_size(32)));
   using M = std::int64_t __attribute__((vector_size(64)));
   static D exp(D x) noexcept { return Sleef_expd8_u10avx512f(x); }
-  static D pow(D x, D y) noexcept { return Sleef_powd8_u10avx512f(x, y); }
+  static D log(D x) noexcept { return Sleef_logd8_u10avx512f(x); }
   static D atan2(D y, D x) noexcept { return Sleef_atan2d8_u10avx512f(y, x); }
   // All eight lanes; the masked form because g++ 12 warns that the plain
   // one's undefined pass-through lanes are used uninitialized.
