@@ -189,7 +189,7 @@ struct Kernel {
     using namespace radiance::budget;
     static const ChannelConstants channel = channel_constants();
     M verdicts{};
-    const M all = splat(0.0) == splat(0.0);
+    const M all = ~M{};  // every lane
     const D one = splat(coef(1.0f));
 
     // The water terms at the ocean's salinity (emissivity/sea_water.cpp).
