@@ -160,6 +160,19 @@ struct Kernel {
     return widen(f);
   }
 
+  // The channels' frequencies (GHz), read at compile time: std::array's
+  // operator[] at run time would be a function this file shares with others.
+  struct Frequencies {
+    double ghz[channel_count];
+  };
+  static consteval Frequencies frequencies() noexcept {
+    Frequencies f{};
+    for (std::size_t c = 0; c < channel_count; ++c) {
+      f.ghz[c] = static_cast<double>(channels_ghz[c]);
+    }
+    return f;
+  }
+
   // What the channels need whatever the scene: tau_Z, log tau_Z and log f.
   struct ChannelConstants {
     D zenith[channel_count];
@@ -169,8 +182,9 @@ struct Kernel {
   static ChannelConstants channel_constants() noexcept {
     using namespace radiance::budget;
     ChannelConstants k{};
+    constexpr Frequencies frequency = frequencies();
     for (std::size_t c = 0; c < channel_count; ++c) {
-      const D f = splat(wide(channels_ghz[c]));
+      const D f = splat(frequency.ghz[c]);
       k.zenith[c] = single(zenith_offset - zenith_slope_per_ghz * f);
       k.log_zenith[c] = Isa::log(k.zenith[c]);
       k.log_frequency[c] = Isa::log(f);
@@ -234,8 +248,9 @@ struct Kernel {
                       (mid_wind_linear * w + mid_wind_offset) + mid_wind_quadratic * w * w,
                       high_wind_slope * w - high_wind_offset));
 
+    constexpr Frequencies frequency = frequencies();
     for (std::size_t c = 0; c < channel_count; ++c) {
-      const D f = splat(wide(channels_ghz[c]));
+      const D f = splat(frequency.ghz[c]);
       // Permittivity (permittivity_at).
       const D omega = water::angular_frequency(f);
       const D denominator = water::debye_denominator(omega, tau);
