@@ -138,12 +138,26 @@ void vector_block(const std::array<const float*, nerido::scene_field_count>& fie
   std::array<nerido::Scene, scenes_per_span> scenes{};
   std::array<bool, scenes_per_span> invalid{};
   std::array<std::array<float, nerido::channel_count>, scenes_per_span> rows{};
+  // The field table read once: in_range of each field, inline.
+  std::array<const nerido::FieldRange*, nerido::scene_field_count> ranges{};
+  for (std::size_t k = 0; k < ranges.size(); ++k) {
+    ranges[k] = &nerido::field_range(static_cast<nerido::SceneField>(k));
+  }
+  const auto is_invalid = [&](std::size_t i) {
+    bool valid = true;
+    for (std::size_t k = 0; k < ranges.size(); ++k) {
+      const nerido::FieldRange& r = *ranges[k];
+      const float v = fields[k][i];
+      valid = valid && (r.low_inclusive ? v >= r.low : v > r.low) && v <= r.high;
+    }
+    return !valid;
+  };
   for (std::size_t first = begin; first < end; first += scenes_per_span) {
     std::size_t n = std::min(scenes_per_span, end - first);
     for (std::size_t i = 0; i < n; ++i) {
       const std::size_t k = first + i;
       scenes[i] = {fields[0][k], fields[1][k], fields[2][k], fields[3][k], fields[4][k]};
-      invalid[i] = nerido::first_invalid_field(scenes[i]).has_value();
+      invalid[i] = is_invalid(k);
       if (invalid[i] && stop_at_invalid) {
         stopped = k;
         n = i;

@@ -87,6 +87,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 
 #include "emissivity/kleinswift.hpp"
 #include "emissivity/water_formulas.hpp"
@@ -102,6 +103,20 @@ namespace nerido::simd::kernel {
 // above), and the smallest magnitude tested.
 inline constexpr double relative_delta = 0x1p-40;
 inline constexpr double smallest_tested = 0x1p-900;
+
+// The channels' frequencies (GHz) as a plain array, filled at compile time:
+// std::array's operator[] at run time would be a function the kernels'
+// files share with the rest of the library (at -O0).
+struct ChannelFrequencies {
+  double ghz[channel_count];
+};
+inline constexpr ChannelFrequencies channel_frequencies = [] {
+  ChannelFrequencies f{};
+  for (std::size_t c = 0; c < channel_count; ++c) {
+    f.ghz[c] = static_cast<double>(channels_ghz[c]);
+  }
+  return f;
+}();
 
 // The kernel over one instruction set. Isa supplies (all static):
 //   lanes; types D (doubles), F (floats), M (64-bit lane masks);
@@ -129,7 +144,11 @@ struct Kernel {
   // The model's rounding to single precision (to_single), kept in double.
   static D single(D x) noexcept { return widen(narrow(x)); }
   static D select(M m, D a, D b) noexcept { return m ? a : b; }
-  static D magnitude(D x) noexcept { return select(x < 0.0, -x, x); }
+  // |x|: the sign bit cleared (a NaN stays a NaN).
+  static constexpr std::int64_t all_but_sign = std::numeric_limits<std::int64_t>::max();
+  static D magnitude(D x) noexcept {
+    return reinterpret_cast<D>(reinterpret_cast<M>(x) & all_but_sign);
+  }
   // Adds the bit of r to the verdicts of the lanes of m.
   static void mark(M m, Rounding r, M& verdicts) noexcept {
     verdicts |= m & static_cast<std::int64_t>(bit(r));
@@ -160,19 +179,6 @@ struct Kernel {
     return widen(f);
   }
 
-  // The channels' frequencies (GHz), read at compile time: std::array's
-  // operator[] at run time would be a function this file shares with others.
-  struct Frequencies {
-    double ghz[channel_count];
-  };
-  static consteval Frequencies frequencies() noexcept {
-    Frequencies f{};
-    for (std::size_t c = 0; c < channel_count; ++c) {
-      f.ghz[c] = static_cast<double>(channels_ghz[c]);
-    }
-    return f;
-  }
-
   // What the channels need whatever the scene: tau_Z, log tau_Z and log f.
   struct ChannelConstants {
     D zenith[channel_count];
@@ -182,9 +188,8 @@ struct Kernel {
   static ChannelConstants channel_constants() noexcept {
     using namespace radiance::budget;
     ChannelConstants k{};
-    constexpr Frequencies frequency = frequencies();
     for (std::size_t c = 0; c < channel_count; ++c) {
-      const D f = splat(frequency.ghz[c]);
+      const D f = splat(channel_frequencies.ghz[c]);
       k.zenith[c] = single(zenith_offset - zenith_slope_per_ghz * f);
       k.log_zenith[c] = Isa::log(k.zenith[c]);
       k.log_frequency[c] = Isa::log(f);
@@ -248,9 +253,10 @@ struct Kernel {
                       (mid_wind_linear * w + mid_wind_offset) + mid_wind_quadratic * w * w,
                       high_wind_slope * w - high_wind_offset));
 
-    constexpr Frequencies frequency = frequencies();
+    // Unrolled, so that the channels' independent arithmetic overlaps.
+#pragma GCC unroll 6
     for (std::size_t c = 0; c < channel_count; ++c) {
-      const D f = splat(frequency.ghz[c]);
+      const D f = splat(channel_frequencies.ghz[c]);
       // Permittivity (permittivity_at).
       const D omega = water::angular_frequency(f);
       const D denominator = water::debye_denominator(omega, tau);
