@@ -69,6 +69,13 @@ Choice choose() {
   return {path, {}};
 }
 
+// The kernels read a scene's five fields and nothing else (the salinity is
+// the ocean's, emissivity::ocean_salinity). A field added to Scene must
+// enter the kernels, or its scenes must go to the scalar path, before this
+// holds again: until then every result could silently ignore it.
+static_assert(sizeof(Scene) == scene_field_count * sizeof(float) && scene_field_count == 5,
+              "Scene has a field the vector kernels do not read");
+
 // The scenes of one step of a kernel, at most this many lanes.
 constexpr std::size_t max_lanes = 8;
 
