@@ -24,6 +24,9 @@
 
 #include "nerido/nerido.hpp"
 #include "nerido/outputs.hpp"
+#if NERIDO_HAVE_VECTOR
+#include "nerido/vector.hpp"
+#endif
 #if NERIDO_HAVE_NETCDF
 #include "flightfile/netcdf_input.hpp"
 #include "flightfile/units.hpp"
@@ -122,10 +125,66 @@ void in_rounds(std::size_t n, std::size_t threads, std::size_t per_thread, const
   }
 }
 
+#if NERIDO_HAVE_VECTOR
+// Scenes a block hands to the span API at a time.
+inline constexpr std::size_t scenes_per_span = 512;
+
+// The scenes [begin, end) on a vector path, a span at a time, as the
+// scalar loop computes them: an invalid scene stops the block (its index
+// into `stopped`, the scenes before it computed) or gets six NaNs.
+void vector_block(const std::array<const float*, nerido::scene_field_count>& fields, float* tb,
+                  std::size_t begin, std::size_t end, bool stop_at_invalid, nerido::simd::Path path,
+                  std::size_t& stopped) {
+  std::array<nerido::Scene, scenes_per_span> scenes{};
+  std::array<bool, scenes_per_span> invalid{};
+  std::array<std::array<float, nerido::channel_count>, scenes_per_span> rows{};
+  // The field table read once: in_range of each field, inline.
+  std::array<const nerido::FieldRange*, nerido::scene_field_count> ranges{};
+  for (std::size_t k = 0; k < ranges.size(); ++k) {
+    ranges[k] = &nerido::field_range(static_cast<nerido::SceneField>(k));
+  }
+  const auto is_invalid = [&](std::size_t i) {
+    bool valid = true;
+    for (std::size_t k = 0; k < ranges.size(); ++k) {
+      const nerido::FieldRange& r = *ranges[k];
+      const float v = fields[k][i];
+      valid = valid && (r.low_inclusive ? v >= r.low : v > r.low) && v <= r.high;
+    }
+    return !valid;
+  };
+  for (std::size_t first = begin; first < end; first += scenes_per_span) {
+    std::size_t n = std::min(scenes_per_span, end - first);
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::size_t k = first + i;
+      scenes[i] = {fields[0][k], fields[1][k], fields[2][k], fields[3][k], fields[4][k]};
+      invalid[i] = is_invalid(k);
+      if (invalid[i] && stop_at_invalid) {
+        stopped = k;
+        n = i;
+        break;
+      }
+    }
+    // Never throws here: the path is supported and the spans are equal.
+    nerido::simd::brightness_temperatures(std::span(scenes).first(n), std::span(rows).first(n),
+                                          path);
+    for (std::size_t i = 0; i < n; ++i) {
+      if (invalid[i]) {
+        rows[i].fill(quiet_nan);
+      }
+      std::copy(rows[i].begin(), rows[i].end(), tb + (first + i) * nerido::channel_count);
+    }
+    if (stopped < end) {
+      return;
+    }
+  }
+}
+#endif
+
 // Six brightness temperatures per scene into `out` (n x 6). An invalid scene
 // either stops the loop (the index of the first is returned) or gets six
 // NaNs. Returns -1 when no scene stopped it. On `threads` threads (see
-// thread_count), each with its own emissivity cache.
+// thread_count), each on the vector path of <nerido/vector.hpp> where the
+// module has one (the scalar path's bits), else with an emissivity cache.
 std::ptrdiff_t scene_loop(const Floats& sst_c, const Floats& altitude_m, const Floats& air_c,
                           const Floats& wind_ms, const Floats& rain_mmh, const Floats& salinity_psu,
                           py::array_t<float, py::array::c_style> out, bool stop_at_invalid,
@@ -147,6 +206,11 @@ std::ptrdiff_t scene_loop(const Floats& sst_c, const Floats& altitude_m, const F
   const float* salinity = salinity_psu.data();
   float* tb = out.mutable_data();
   const std::size_t blocks = thread_count(threads, n);
+#if NERIDO_HAVE_VECTOR
+  // Decided once per process; a bad NERIDO_SIMD raises ValueError here,
+  // before any thread starts.
+  const nerido::simd::Path path = nerido::simd::active_path();
+#endif
 
   // The first invalid scene of each block, or n.
   std::vector<std::size_t> stopped(blocks, n);
@@ -154,6 +218,13 @@ std::ptrdiff_t scene_loop(const Floats& sst_c, const Floats& altitude_m, const F
   in_rounds(
       n, blocks, scenes_per_round,
       [&](std::size_t b, std::size_t begin, std::size_t end) {
+#if NERIDO_HAVE_VECTOR
+        if (path != nerido::simd::Path::scalar) {
+          vector_block({sst, altitude, air, wind, rain}, tb, begin, end, stop_at_invalid, path,
+                       stopped[b]);
+          return;
+        }
+#endif
         nerido::EmissivityCache cache;
         for (std::size_t i = begin; i < end; ++i) {
           const nerido::Scene scene{sst[i], altitude[i], air[i], wind[i], rain[i], salinity[i]};
@@ -405,6 +476,14 @@ PYBIND11_MODULE(_core, m) {
         py::arg("out").noconvert(), py::arg("stop_at_invalid"), py::arg("threads"));
   m.def("scene_error", &scene_error);
   m.def("field_error", &field_error, py::arg("name"), py::arg("value"));
+  // The path scene_loop takes: "scalar", "avx2" or "avx512" (NERIDO_SIMD).
+  m.def("simd_path", [] {
+#if NERIDO_HAVE_VECTOR
+    return std::string(nerido::simd::path_name(nerido::simd::active_path()));
+#else
+    return std::string("scalar");
+#endif
+  });
 
 #if NERIDO_HAVE_RETRIEVAL
   m.attr("has_retrieval") = true;
