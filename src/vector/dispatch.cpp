@@ -69,12 +69,22 @@ Choice choose() {
   return {path, {}};
 }
 
-// The kernels read a scene's five fields and nothing else (the salinity is
-// the ocean's, emissivity::ocean_salinity). A field added to Scene must
-// enter the kernels, or its scenes must go to the scalar path, before this
-// holds again: until then every result could silently ignore it.
-static_assert(sizeof(Scene) == scene_field_count * sizeof(float) && scene_field_count == 5,
+// The fields the kernels read: the five of every scene, then the salinity,
+// in the field table's order. Every field of Scene is one of them; a field
+// added to Scene must enter the kernels (or send its scenes to the scalar
+// path) before this holds again, else the vector paths would ignore it.
+constexpr std::size_t kernel_field_count = scene_field_count + 1;
+static_assert(static_cast<std::size_t>(SceneField::salinity_psu) == scene_field_count &&
+                  sizeof(Scene) == kernel_field_count * sizeof(float),
               "Scene has a field the vector kernels do not read");
+
+std::array<float, kernel_field_count> kernel_values(const Scene& scene) noexcept {
+  const std::array<float, scene_field_count> values = scene_values(scene);
+  std::array<float, kernel_field_count> all{};
+  std::copy(values.begin(), values.end(), all.begin());
+  all[scene_field_count] = scene.salinity_psu;
+  return all;
+}
 
 // The scenes of one step of a kernel, at most this many lanes.
 constexpr std::size_t max_lanes = 8;
@@ -91,18 +101,18 @@ void scalar_scenes(std::span<const Scene> scenes, std::span<std::array<float, ch
   }
 }
 
-// The fields' ranges read once from the field table, to test many scenes
-// as in_range does (a NaN is in no range).
+// The kernel fields' ranges read once from the field table, to test many
+// scenes as first_invalid_field does (a NaN is in no range).
 class Ranges {
  public:
   Ranges() {
-    for (std::size_t k = 0; k < scene_field_count; ++k) {
+    for (std::size_t k = 0; k < kernel_field_count; ++k) {
       ranges_[k] = &field_range(static_cast<SceneField>(k));
     }
   }
-  [[nodiscard]] bool valid(const std::array<float, scene_field_count>& values) const noexcept {
+  [[nodiscard]] bool valid(const std::array<float, kernel_field_count>& values) const noexcept {
     bool valid = true;
-    for (std::size_t k = 0; k < scene_field_count; ++k) {
+    for (std::size_t k = 0; k < kernel_field_count; ++k) {
       const FieldRange& r = *ranges_[k];
       const float v = values[k];
       valid = valid && (r.low_inclusive ? v >= r.low : v > r.low) && v <= r.high;
@@ -111,26 +121,27 @@ class Ranges {
   }
 
  private:
-  std::array<const FieldRange*, scene_field_count> ranges_{};
+  std::array<const FieldRange*, kernel_field_count> ranges_{};
 };
 
 // One step of `lanes` scenes (fewer at the end: the last scene fills the
 // remaining lanes, whose results are dropped).
 void vector_step(Kernel run, std::size_t lanes, const Ranges& ranges, std::span<const Scene> scenes,
                  std::span<std::array<float, channel_count>> tb, Tally* tally) {
-  std::array<std::array<float, max_lanes>, scene_field_count> fields{};
+  std::array<std::array<float, max_lanes>, kernel_field_count> fields{};
   std::array<bool, max_lanes> valid{};
   for (std::size_t i = 0; i < lanes; ++i) {
-    const std::array<float, scene_field_count> values =
-        scene_values(scenes[std::min(i, scenes.size() - 1)]);
+    const std::array<float, kernel_field_count> values =
+        kernel_values(scenes[std::min(i, scenes.size() - 1)]);
     valid[i] = ranges.valid(values);
-    for (std::size_t k = 0; k < scene_field_count; ++k) {
+    for (std::size_t k = 0; k < kernel_field_count; ++k) {
       fields[k][i] = values[k];
     }
   }
   std::array<float, channel_count * max_lanes> out{};
   std::array<kernel::Verdict, max_lanes> verdict{};
-  run({fields[0].data(), fields[1].data(), fields[2].data(), fields[3].data(), fields[4].data()},
+  run({fields[0].data(), fields[1].data(), fields[2].data(), fields[3].data(), fields[4].data(),
+       fields[5].data()},
       out.data(), verdict.data());
   for (std::size_t i = 0; i < scenes.size(); ++i) {
     if (!valid[i] || verdict[i] != 0) {

@@ -18,6 +18,7 @@ struct Fields {
   const float* air_c;
   const float* wind_ms;
   const float* rain_mmh;
+  const float* salinity_psu;
 };
 
 // Scenes per step, and one step: tb[c * lanes + i] receives channel c of

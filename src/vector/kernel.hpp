@@ -43,10 +43,22 @@
 // A lane that fails a test is recomputed on the scalar path by the caller
 // (every later value of the scene would then be in doubt).
 //
+// The salinity. Each lane reads its scene's salinity S (0 to 40; scenes
+// outside, NaN included, go to the scalar path) and does what the scalar
+// path does with it: the static permittivity's branch (fresh water where
+// S < 0.1, a comparison of the same float with the same limit) is a select
+// between the two polynomials, both computed; the relaxation time, phi and
+// the conductivity take S in every lane. The polynomials are arithmetic on
+// equal inputs (no test). Over SST -2 to 45 and S 0 to 40, phi lies in
+// [-0.376, 0.690], so exp(phi) in [0.68, 2.0]: a normal value, where the
+// exp bounds below hold and the test applies. At S = 0 (+0 or -0) the
+// conductivity is (S / factor) p, a zero whatever the positive finite
+// factor, so the factor is not tested there.
+//
 // The roundings of the chain, in order (the Rounding enumerators name the
 // tested ones; the rest need no test):
-//   emissivities, per SST
-//     conductivity   single(exp(phi))                   tested: exp, 2^-51
+//   emissivities, per SST and salinity
+//     conductivity   single(exp(phi)), S != 0           tested: exp, 2^-51
 //     eps', eps''    single(arithmetic), 6 channels      equal inputs, no test
 //     modulus        single(sqrt(arithmetic))            sqrt correctly rounded
 //     phase          single(atan2(eps'', g)), g != 0     tested: atan2, 2^-51
@@ -90,6 +102,7 @@
 #include <limits>
 
 #include "emissivity/kleinswift.hpp"
+#include "emissivity/sea_water.hpp"
 #include "emissivity/water_formulas.hpp"
 #include "nerido/channels.hpp"
 #include "nerido/vector.hpp"
@@ -202,7 +215,7 @@ struct Kernel {
   // verdict[i] the bits of the failed tests of scene i (0: the scene's six
   // values are the scalar path's).
   static void run(const float* sst_c, const float* altitude_m, const float* air_c,
-                  const float* wind_ms, const float* rain_mmh, float* tb,
+                  const float* wind_ms, const float* rain_mmh, const float* salinity_psu, float* tb,
                   Verdict* verdict) noexcept {
     namespace water = emissivity::formulas;
     using namespace radiance::budget;
@@ -211,13 +224,19 @@ struct Kernel {
     const M all = ~M{};  // every lane
     const D one = splat(coef(1.0f));
 
-    // The water terms at the ocean's salinity (emissivity/sea_water.cpp).
+    // The water terms at each scene's salinity (emissivity/sea_water.cpp):
+    // both static permittivities computed, the fresh-water one taken below
+    // the limit, as the scalar path's branch on the same float does.
     const D t = load(sst_c);
-    const D s = splat(wide(emissivity::ocean_salinity));
-    const D eps_s = water::sea_static_permittivity(t, s);
+    const D s = load(salinity_psu);
+    const M fresh = s < wide(emissivity::fresh_water_salinity_limit);
+    const D eps_s =
+        select(fresh, water::fresh_static_permittivity(t), water::sea_static_permittivity(t, s));
     const D tau = water::relaxation_time(t, s);
+    // At s = 0 the conductivity is (0 / factor) p = +0 whatever the positive
+    // factor: no test there.
     const D factor = tested_single(Isa::exp(water::conductivity_exponent(t, s)),
-                                   Rounding::conductivity, all, verdicts);
+                                   Rounding::conductivity, s != 0.0, verdicts);
     const D sigma = water::conductivity(s, factor);
 
     // The scene terms of the budget (radiance/tbvanto.cpp, nerido/scene.cpp).

@@ -37,7 +37,7 @@ std::size_t lanes_avx2() noexcept { return Avx2::lanes; }
 
 void run_avx2(const Fields& fields, float* tb, Verdict* verdict) noexcept {
   Kernel<Avx2>::run(fields.sst_c, fields.altitude_m, fields.air_c, fields.wind_ms, fields.rain_mmh,
-                    tb, verdict);
+                    fields.salinity_psu, tb, verdict);
 }
 
 }  // namespace nerido::simd::kernel

@@ -38,7 +38,7 @@ std::size_t lanes_avx512() noexcept { return Avx512::lanes; }
 
 void run_avx512(const Fields& fields, float* tb, Verdict* verdict) noexcept {
   Kernel<Avx512>::run(fields.sst_c, fields.altitude_m, fields.air_c, fields.wind_ms,
-                      fields.rain_mmh, tb, verdict);
+                      fields.rain_mmh, fields.salinity_psu, tb, verdict);
 }
 
 }  // namespace nerido::simd::kernel
