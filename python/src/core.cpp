@@ -129,17 +129,24 @@ void in_rounds(std::size_t n, std::size_t threads, std::size_t per_thread, const
 // Scenes a block hands to the span API at a time.
 inline constexpr std::size_t scenes_per_span = 512;
 
+// The fields a Scene holds: the five of every scene, then the salinity.
+inline constexpr std::size_t scene_input_count = nerido::scene_field_count + 1;
+static_assert(static_cast<std::size_t>(nerido::SceneField::salinity_psu) ==
+                  nerido::scene_field_count &&
+              sizeof(nerido::Scene) == scene_input_count * sizeof(float));
+
 // The scenes [begin, end) on a vector path, a span at a time, as the
 // scalar loop computes them: an invalid scene stops the block (its index
 // into `stopped`, the scenes before it computed) or gets six NaNs.
-void vector_block(const std::array<const float*, nerido::scene_field_count>& fields, float* tb,
+// `fields` in the field table's order, the salinity last.
+void vector_block(const std::array<const float*, scene_input_count>& fields, float* tb,
                   std::size_t begin, std::size_t end, bool stop_at_invalid, nerido::simd::Path path,
                   std::size_t& stopped) {
   std::array<nerido::Scene, scenes_per_span> scenes{};
   std::array<bool, scenes_per_span> invalid{};
   std::array<std::array<float, nerido::channel_count>, scenes_per_span> rows{};
   // The field table read once: in_range of each field, inline.
-  std::array<const nerido::FieldRange*, nerido::scene_field_count> ranges{};
+  std::array<const nerido::FieldRange*, scene_input_count> ranges{};
   for (std::size_t k = 0; k < ranges.size(); ++k) {
     ranges[k] = &nerido::field_range(static_cast<nerido::SceneField>(k));
   }
@@ -156,7 +163,8 @@ void vector_block(const std::array<const float*, nerido::scene_field_count>& fie
     std::size_t n = std::min(scenes_per_span, end - first);
     for (std::size_t i = 0; i < n; ++i) {
       const std::size_t k = first + i;
-      scenes[i] = {fields[0][k], fields[1][k], fields[2][k], fields[3][k], fields[4][k]};
+      scenes[i] = {fields[0][k], fields[1][k], fields[2][k],
+                   fields[3][k], fields[4][k], fields[5][k]};
       invalid[i] = is_invalid(k);
       if (invalid[i] && stop_at_invalid) {
         stopped = k;
@@ -220,8 +228,8 @@ std::ptrdiff_t scene_loop(const Floats& sst_c, const Floats& altitude_m, const F
       [&](std::size_t b, std::size_t begin, std::size_t end) {
 #if NERIDO_HAVE_VECTOR
         if (path != nerido::simd::Path::scalar) {
-          vector_block({sst, altitude, air, wind, rain}, tb, begin, end, stop_at_invalid, path,
-                       stopped[b]);
+          vector_block({sst, altitude, air, wind, rain, salinity}, tb, begin, end, stop_at_invalid,
+                       path, stopped[b]);
           return;
         }
 #endif
