@@ -1,7 +1,8 @@
 // The span API of <nerido/vector.hpp> on every path this processor has:
-// the pinned scenes (tests/data/scenes.txt, read as pinned_table.hpp reads
-// its lines), a random sample across the fields' ranges and scenes
-// outside them must give the scalar path's bits. The forced-path test runs
+// the pinned scenes (tests/data/scenes.txt and salinity_scenes.txt, read as
+// pinned_table.hpp reads their lines), a random sample across the fields'
+// ranges, salinity included, and scenes outside them must give the scalar
+// path's bits. The forced-path test runs
 // again under each NERIDO_SIMD value (tests/CMakeLists.txt).
 #include "nerido/vector.hpp"
 
@@ -58,27 +59,44 @@ class VectorPath : public ::testing::TestWithParam<Path> {
   }
 };
 
-TEST_P(VectorPath, PinnedScenesBitForBit) {
-  std::ifstream file(NERIDO_SCENE_TABLE);
-  ASSERT_TRUE(file) << "cannot open " << NERIDO_SCENE_TABLE;
+// The scenes of a pinned table's lines of one kind and their six results:
+// 'S' at the default salinity, 'W' with the salinity as the sixth input.
+struct PinnedScenes {
   std::vector<Scene> scenes;
-  std::vector<std::vector<float>> pinned;
+  std::vector<std::vector<float>> results;
+};
+PinnedScenes read_scenes(const char* path, char kind) {
+  std::ifstream file(path);
+  PinnedScenes pinned;
   std::string text;
   while (std::getline(file, text)) {
     PinnedLine line;
-    if (!text.empty() && text[0] == 'S' && parse(text, line)) {
-      scenes.push_back({line.inputs.at(0), line.inputs.at(1), line.inputs.at(2), line.inputs.at(3),
-                        line.inputs.at(4)});
-      pinned.push_back(line.outputs);
+    if (!text.empty() && text[0] == kind && parse(text, line)) {
+      const std::vector<float>& in = line.inputs;
+      pinned.scenes.push_back({in.at(0), in.at(1), in.at(2), in.at(3), in.at(4),
+                               kind == 'W' ? in.at(5) : default_salinity_psu});
+      pinned.results.push_back(line.outputs);
     }
   }
-  ASSERT_GE(scenes.size(), 20U);
-  const std::vector<Row> got = run(scenes, GetParam());
-  for (std::size_t i = 0; i < scenes.size(); ++i) {
-    for (std::size_t c = 0; c < channel_count; ++c) {
-      EXPECT_EQ(std::bit_cast<std::uint32_t>(got[i][c]),
-                std::bit_cast<std::uint32_t>(pinned[i].at(c)))
-          << "pinned scene " << i << " channel " << c;
+  return pinned;
+}
+
+TEST_P(VectorPath, PinnedScenesBitForBit) {
+  const struct {
+    const char* path;
+    char kind;
+    std::size_t at_least;
+  } tables[] = {{NERIDO_SCENE_TABLE, 'S', 20}, {NERIDO_SALINITY_TABLE, 'W', 300}};
+  for (const auto& table : tables) {
+    const PinnedScenes pinned = read_scenes(table.path, table.kind);
+    ASSERT_GE(pinned.scenes.size(), table.at_least) << table.path;
+    const std::vector<Row> got = run(pinned.scenes, GetParam());
+    for (std::size_t i = 0; i < got.size(); ++i) {
+      for (std::size_t c = 0; c < channel_count; ++c) {
+        EXPECT_EQ(std::bit_cast<std::uint32_t>(got[i][c]),
+                  std::bit_cast<std::uint32_t>(pinned.results[i].at(c)))
+            << table.path << " scene " << i << " channel " << c;
+      }
     }
   }
 }
@@ -96,7 +114,16 @@ TEST_P(VectorPath, RandomScenesBitForBitAndFewFallBack) {
         values[k] = r.high;
       }
     }
-    scenes.push_back(scene_from_values(values));
+    Scene scene = scene_from_values(values);
+    // Uniform over the salinity's range, one scene in four at a value where
+    // the formulas change or the default.
+    constexpr std::array<float, 7> special{0.0f,           0.05f, 0x1.999998p-4f, 0.1f,
+                                           0x1.99999cp-4f, 36.0f, 40.0f};
+    const FieldRange& salinity = field_range(SceneField::salinity_psu);
+    scene.salinity_psu =
+        (i & 3) == 0 ? special.at(static_cast<std::size_t>(i / 4) % special.size())
+                     : std::uniform_real_distribution<float>(salinity.low, salinity.high)(rng);
+    scenes.push_back(scene);
   }
   simd::Tally tally;
   const std::vector<Row> got = run(scenes, GetParam(), &tally);
@@ -113,16 +140,32 @@ TEST_P(VectorPath, ScenesOutsideTheRangesGiveTheScalarBits) {
   // sst_c, altitude_m, air_c, wind_ms, rain_mmh; mixed with valid scenes so
   // that each shares a step with others.
   const std::vector<Scene> odd{
-      {nan, 3000.0f, 10.0f, 5.0f, 2.0f},     {20.0f, nan, 10.0f, 5.0f, 2.0f},
-      {20.0f, 3000.0f, nan, 5.0f, 2.0f},     {20.0f, 3000.0f, 10.0f, nan, 2.0f},
-      {20.0f, 3000.0f, 10.0f, 5.0f, nan},    {20.0f, 3000.0f, 10.0f, 5.0f, -1.0f},
-      {20.0f, 0.0f, 10.0f, 5.0f, 2.0f},      {20.0f, -10.0f, 10.0f, 5.0f, 2.0f},
-      {20.0f, inf, 10.0f, 5.0f, 2.0f},       {-inf, 3000.0f, 10.0f, 5.0f, 2.0f},
-      {100.0f, 3000.0f, 10.0f, 5.0f, 2.0f},  {20.0f, 3000.0f, -200.0f, 5.0f, 2.0f},
-      {20.0f, 3000.0f, 10.0f, -3.0f, 2.0f},  {20.0f, 3000.0f, 10.0f, 500.0f, 1e6f},
-      {20.0f, 3000.0f, 10.0f, 5.0f, -0.0f},  {-2.0f, 16000.0f, -70.0f, 150.0f, 150.0f},
-      {45.0f, 1e-30f, 45.0f, 0.0f, 0.0f},    {20.0f, 3000.0f, 10.0f, 7.0f, 1e-30f},
+      {nan, 3000.0f, 10.0f, 5.0f, 2.0f},
+      {20.0f, nan, 10.0f, 5.0f, 2.0f},
+      {20.0f, 3000.0f, nan, 5.0f, 2.0f},
+      {20.0f, 3000.0f, 10.0f, nan, 2.0f},
+      {20.0f, 3000.0f, 10.0f, 5.0f, nan},
+      {20.0f, 3000.0f, 10.0f, 5.0f, -1.0f},
+      {20.0f, 0.0f, 10.0f, 5.0f, 2.0f},
+      {20.0f, -10.0f, 10.0f, 5.0f, 2.0f},
+      {20.0f, inf, 10.0f, 5.0f, 2.0f},
+      {-inf, 3000.0f, 10.0f, 5.0f, 2.0f},
+      {100.0f, 3000.0f, 10.0f, 5.0f, 2.0f},
+      {20.0f, 3000.0f, -200.0f, 5.0f, 2.0f},
+      {20.0f, 3000.0f, 10.0f, -3.0f, 2.0f},
+      {20.0f, 3000.0f, 10.0f, 500.0f, 1e6f},
+      {20.0f, 3000.0f, 10.0f, 5.0f, -0.0f},
+      {-2.0f, 16000.0f, -70.0f, 150.0f, 150.0f},
+      {45.0f, 1e-30f, 45.0f, 0.0f, 0.0f},
+      {20.0f, 3000.0f, 10.0f, 7.0f, 1e-30f},
       {20.0f, 11000.5f, 45.0f, 37.0f, 0.5f},
+      // The salinity: out of range (the scalar path's fresh-water branch
+      // for the negative one), and -0, in range.
+      {20.0f, 3000.0f, 10.0f, 5.0f, 2.0f, nan},
+      {20.0f, 3000.0f, 10.0f, 5.0f, 2.0f, -0.5f},
+      {20.0f, 3000.0f, 10.0f, 5.0f, 2.0f, 40.5f},
+      {20.0f, 3000.0f, 10.0f, 5.0f, 2.0f, inf},
+      {20.0f, 3000.0f, 10.0f, 5.0f, 2.0f, -0.0f},
   };
   std::vector<Scene> scenes;
   for (const Scene& s : odd) {
@@ -131,7 +174,7 @@ TEST_P(VectorPath, ScenesOutsideTheRangesGiveTheScalarBits) {
   }
   simd::Tally tally;
   EXPECT_EQ(differences(scenes, run(scenes, GetParam(), &tally)), "");
-  EXPECT_EQ(tally.out_of_range, 14U);
+  EXPECT_EQ(tally.out_of_range, 18U);
 }
 
 TEST_P(VectorPath, AnEmptySpanAndAMismatchedOne) {
