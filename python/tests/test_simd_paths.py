@@ -1,5 +1,6 @@
 """The compiled loop on each path NERIDO_SIMD can force: the same bits as the
-scalar path, for valid scenes, the pinned scenes and invalid ones (six NaNs),
+scalar path, for valid scenes at random salinities, the pinned scenes (at
+the default salinity and at others) and invalid ones (six NaNs),
 on one thread and on three; an unknown path is a ValueError."""
 
 import os
@@ -28,11 +29,22 @@ fields[4][::7] = 0  # no rain
 fields[0][5::97] = np.nan  # invalid scenes among valid ones
 fields[1][9::89] = -1.0
 fields[4][3::83] = -2.0
+# The salinity: uniform over 0-40, with the fresh-water limit's neighbours,
+# 0, 36 and 40 among them, and some out of range.
+salinity = rng.uniform(0, 40, 30_001).astype(np.float32)
+special = np.array([0, 0.05, np.nextafter(np.float32(0.1), np.float32(0)), 0.1, 36, 40],
+                   dtype=np.float32)
+salinity[::4] = np.resize(special, salinity[::4].size)
+salinity[11::101] = 40.5
 digest = hashlib.sha256()
 for threads in (1, 3):
     digest.update(nerido.brightness_temperatures(*fields, errors="nan", threads=threads).tobytes())
+    digest.update(nerido.brightness_temperatures(*fields, salinity_psu=salinity, errors="nan",
+                                                 threads=threads).tobytes())
 inputs, _ = read_scene_table()
 digest.update(nerido.brightness_temperatures(*inputs.T).tobytes())
+inputs, _ = read_scene_table("salinity_scenes.txt", "W")
+digest.update(nerido.brightness_temperatures(*inputs.T[:5], salinity_psu=inputs.T[5]).tobytes())
 print(path, digest.hexdigest())
 """
 
