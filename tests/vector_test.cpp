@@ -102,7 +102,7 @@ TEST_P(VectorPath, PinnedScenesBitForBit) {
 }
 
 TEST_P(VectorPath, RandomScenesBitForBitAndFewFallBack) {
-  std::mt19937_64 rng(19);
+  std::mt19937_64 rng(19);  // NOLINT(cert-msc32-c,cert-msc51-cpp): the same sample every run
   std::vector<Scene> scenes;
   // 20,001 scenes: the last step of every path is a partial one.
   for (int i = 0; i < 20'001; ++i) {

@@ -371,6 +371,7 @@ py::tuple retrieval_loop(const Floats& tb_k, const Floats& sst_c, const Floats& 
 
 std::vector<std::string> retrieval_status_names() {
   std::vector<std::string> names;
+  names.reserve(static_cast<std::size_t>(nerido::retrieval_status_count));
   for (int s = 0; s < nerido::retrieval_status_count; ++s) {
     names.emplace_back(nerido::status_name(static_cast<nerido::RetrievalStatus>(s)));
   }
