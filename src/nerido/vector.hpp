@@ -71,6 +71,7 @@ struct Tally {
   std::uint64_t scenes = 0;        // scenes computed
   std::uint64_t out_of_range = 0;  // outside the fields' ranges: scalar path
   std::uint64_t fell_back = 0;     // in range, recomputed on the scalar path after a test
+
   // Scenes whose test failed at that rounding (a scene may count under several).
   std::array<std::uint64_t, rounding_count> by_rounding{};
 };
