@@ -44,6 +44,24 @@ using Floats = py::array_t<float, py::array::c_style>;
 
 inline constexpr float quiet_nan = std::numeric_limits<float>::quiet_NaN();
 
+// An input of n elements, or of one that stands for all n (a scalar
+// broadcast: no n-element copy of it is made).
+struct Column {
+  const float* data;
+  std::size_t step;  // 1, or 0 for a single value
+  float operator[](std::size_t i) const noexcept { return data[i * step]; }
+};
+
+// `array` as a Column of n elements: it must hold n, or one.
+Column checked_column(const Floats& array, std::size_t n, const char* name) {
+  const auto size = static_cast<std::size_t>(array.size());
+  if (size != n && size != 1) {
+    throw py::value_error(std::string{"nerido._core: "} + name + " has " + std::to_string(size) +
+                          " elements, expected " + std::to_string(n) + " or 1");
+  }
+  return {array.data(), size == 1 ? 0U : 1U};
+}
+
 // Element count of an array, checked against the count the loop expects.
 std::size_t checked_size(const Floats& array, std::size_t expected, const char* name) {
   const auto size = static_cast<std::size_t>(array.size());
@@ -139,8 +157,8 @@ static_assert(static_cast<std::size_t>(nerido::SceneField::salinity_psu) ==
 // scalar loop computes them: an invalid scene stops the block (its index
 // into `stopped`, the scenes before it computed) or gets six NaNs.
 // `fields` in the field table's order, the salinity last.
-void vector_block(const std::array<const float*, scene_input_count>& fields, float* tb,
-                  std::size_t begin, std::size_t end, bool stop_at_invalid, nerido::simd::Path path,
+void vector_block(const std::array<Column, scene_input_count>& fields, float* tb, std::size_t begin,
+                  std::size_t end, bool stop_at_invalid, nerido::simd::Path path,
                   std::size_t& stopped) {
   std::array<nerido::Scene, scenes_per_span> scenes{};
   std::array<bool, scenes_per_span> invalid{};
@@ -188,7 +206,8 @@ void vector_block(const std::array<const float*, scene_input_count>& fields, flo
 }
 #endif
 
-// Six brightness temperatures per scene into `out` (n x 6). An invalid scene
+// Six brightness temperatures per scene into `out` (n x 6), from inputs of
+// n elements or of one (a value for every scene). An invalid scene
 // either stops the loop (the index of the first is returned) or gets six
 // NaNs. Returns -1 when no scene stopped it. On `threads` threads (see
 // thread_count), each on the vector path of <nerido/vector.hpp> where the
@@ -197,21 +216,16 @@ std::ptrdiff_t scene_loop(const Floats& sst_c, const Floats& altitude_m, const F
                           const Floats& wind_ms, const Floats& rain_mmh, const Floats& salinity_psu,
                           py::array_t<float, py::array::c_style> out, bool stop_at_invalid,
                           int threads) {
-  const auto n = static_cast<std::size_t>(sst_c.size());
-  checked_size(altitude_m, n, "altitude_m");
-  checked_size(air_c, n, "air_c");
-  checked_size(wind_ms, n, "wind_ms");
-  checked_size(rain_mmh, n, "rain_mmh");
-  checked_size(salinity_psu, n, "salinity_psu");
-  if (static_cast<std::size_t>(out.size()) != n * nerido::channel_count) {
+  if (out.size() % static_cast<py::ssize_t>(nerido::channel_count) != 0) {
     throw py::value_error("nerido._core: the output must hold six values per scene");
   }
-  const float* sst = sst_c.data();
-  const float* altitude = altitude_m.data();
-  const float* air = air_c.data();
-  const float* wind = wind_ms.data();
-  const float* rain = rain_mmh.data();
-  const float* salinity = salinity_psu.data();
+  const auto n = static_cast<std::size_t>(out.size()) / nerido::channel_count;
+  const Column sst = checked_column(sst_c, n, "sst_c");
+  const Column altitude = checked_column(altitude_m, n, "altitude_m");
+  const Column air = checked_column(air_c, n, "air_c");
+  const Column wind = checked_column(wind_ms, n, "wind_ms");
+  const Column rain = checked_column(rain_mmh, n, "rain_mmh");
+  const Column salinity = checked_column(salinity_psu, n, "salinity_psu");
   float* tb = out.mutable_data();
   const std::size_t blocks = thread_count(threads, n);
 #if NERIDO_HAVE_VECTOR
