@@ -14,6 +14,12 @@ with each round: other processes on the machine lower every figure.
     /usr/bin/python3 bench/anchor_compare.py build [--rows 1000000] [--retrievals 50000]
                                                    [--repeats 5] [--skip-retrieve]
 
+With --package PYTHON (an interpreter that imports the nerido package, e.g.
+the build's python/venv/bin/python that python/run_tests.sh leaves), the
+Python package's brightness_temperatures on --rows random scenes, one
+thread, joins each round: on the path NERIDO_SIMD picks by default (the
+widest vector path) and forced to the scalar path, with its ratio to numba.
+
 Needs Debian's python3 with python3-numpy and python3-numba, and /usr/bin/time."""
 import argparse
 import json
@@ -57,6 +63,35 @@ def anchor_rate(anchor, rows):
     out = subprocess.run([PYTHON, str(anchor), str(rows)], check=True, capture_output=True,
                          text=True).stdout
     return float(re.search(r'([\d,]+) scenes/s', out).group(1).replace(',', ''))
+
+
+# The package's call on random scenes across the fields' ranges, timed as
+# the anchors time theirs (one call, arrays made beforehand).
+PACKAGE_RATE = """
+import sys, time
+import numpy as np
+import nerido
+from nerido import _core
+n = int(sys.argv[1])
+rng = np.random.default_rng(1)
+ranges = [(-2, 45), (1, 16000), (-70, 45), (0, 150), (0, 150)]
+fields = [rng.uniform(low, high, n).astype(np.float32) for low, high in ranges]
+nerido.brightness_temperatures(*[f[:1000] for f in fields], threads=1)
+start = time.perf_counter()
+nerido.brightness_temperatures(*fields, threads=1)
+print(_core.simd_path(), n / (time.perf_counter() - start))
+"""
+
+
+def package_rate(python, rows, path=None):
+    """Scenes per second of the Python package on one thread, and its path."""
+    env = dict(os.environ)
+    env.pop('NERIDO_SIMD', None)
+    if path is not None:
+        env['NERIDO_SIMD'] = path
+    out = subprocess.run([str(python), '-c', PACKAGE_RATE, str(rows)], check=True,
+                         capture_output=True, text=True, env=env).stdout.split()
+    return out[0], float(out[1])
 
 
 def bench_json(program, *args):
@@ -118,6 +153,10 @@ def main():
     parser.add_argument('--numba', type=Path, default=NUMBA)
     parser.add_argument('--skip-retrieve', action='store_true',
                         help='leave out nerido-batch retrieve')
+    parser.add_argument('--package', type=Path,
+                        help='an interpreter that imports nerido: time its brightness_temperatures')
+    parser.add_argument('--package-only', action='store_true',
+                        help='only the anchors and the package (no nerido-batch, no benchmarks)')
     options = parser.parse_args()
     build = options.build.resolve()
     sys.path.insert(0, str(HERE))
@@ -127,15 +166,21 @@ def main():
     with tempfile.TemporaryDirectory(prefix='nerido-anchor-') as scratch:
         scratch = Path(scratch)
         files = {}
-        for kind in ('random', 'flight'):
+        for kind in (() if options.package_only else ('random', 'flight')):
             files[kind] = scratch / f'{kind}.csv'
             table = make_scenes.scenes(options.rows, kind, np.random.default_rng(1))
             np.savetxt(files[kind], table, fmt=['%d'] + ['%.2f'] * 5, delimiter=',',
                        header='time,sst_c,altitude_m,air_c,wind_ms,rain_mmh', comments='')
-        if not options.skip_retrieve:
+        if not (options.skip_retrieve or options.package_only):
             files['retrieve'] = retrieval_input(build, scratch, options.retrievals, make_scenes,
                                                 np)
         targets = [t for t in TARGETS if not (options.skip_retrieve and 'retrieve' in t[1])]
+        if options.package_only:
+            targets = []
+        if options.package:
+            targets += [('package, one thread, random scenes / numba, one thread', 'package',
+                         'numba', 3.0),
+                        ('package: vector path / scalar path', 'package', 'package_scalar', 1.5)]
         rates = {}
         ratios = {name: [] for name, *_ in targets}
         peak = {}
@@ -143,8 +188,20 @@ def main():
         for round_number in range(options.repeats):
             load = os.getloadavg()[0]
             now = {'anchor': anchor_rate(options.anchor, options.rows),
-                   'numba': anchor_rate(options.numba, options.rows),
-                   'memory': memory_rate(build)}
+                   'numba': anchor_rate(options.numba, options.rows)}
+            if options.package:
+                path, now['package'] = package_rate(options.package, options.rows)
+                _, now['package_scalar'] = package_rate(options.package, options.rows, 'scalar')
+                print(f'  the package ran on the {path} path', flush=True)
+            if options.package_only:
+                for key, value in now.items():
+                    rates.setdefault(key, []).append(value)
+                for name, measured, reference, _ in targets:
+                    ratios[name].append(now[measured] / now[reference])
+                print(f'round {round_number + 1} (load average {load:.2f} when it began): ' +
+                      ', '.join(f'{k} {v:,.0f}/s' for k, v in now.items()), flush=True)
+                continue
+            now['memory'] = memory_rate(build)
             for kind in ('random', 'flight'):
                 for threads in (1, None):
                     key = f'{kind}_{threads or "default"}'
@@ -176,6 +233,9 @@ def main():
         ratio = statistics.median(ratios[name])
         print(f'  {name:58} {ratio:5.2f} x  (target {least} x: '
               f'{"met" if ratio >= least else "NOT MET"})')
+    if options.package_only:
+        print(f'  load average at the end: {os.getloadavg()[0]:.2f}')
+        return
     for name, measured, reference, least in FASTEST_TARGETS:
         ratio = statistics.median(rates[measured]) / max(rates[reference])
         print(f'  {name:58} {ratio:5.2f} x  (target {least} x: '

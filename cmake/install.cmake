@@ -1,6 +1,7 @@
 # Installs the programs and their manual pages, the libraries, the public
-# headers, a CMake package (find_package(nerido) gives nerido::nerido) and a
-# pkg-config file.
+# headers, a CMake package (find_package(nerido) gives nerido::nerido, and
+# nerido::vector where the vector path was built) and pkg-config files
+# (nerido, nerido-vector).
 include(CMakePackageConfigHelpers)
 
 # The programs, with or without the retrieval, and their manual pages, made
@@ -38,13 +39,20 @@ set(nerido_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/nerido)
 set(nerido_public_headers nerido/nerido.hpp nerido/retrieval.hpp nerido/channels.hpp nerido/outputs.hpp
     emissivity/kleinswift.hpp
     emissivity/sea_water.hpp radiance/tbvanto.hpp)
+# The span API, where SLEEF was found: its library, header and pkg-config file.
+set(nerido_installed_libraries nerido_api nerido_retrieval nerido_scene nerido_emissivity
+    nerido_radiance)
+if(nerido_have_vector)
+  list(APPEND nerido_public_headers nerido/vector.hpp)
+  list(APPEND nerido_installed_libraries nerido_vector)
+endif()
 
 # The library is installed whole or not at all.
 if(NOT nerido_have_retrieval)
   install(CODE "message(WARNING \"nerido: the library is not installed, only the programs: it is incomplete without its retrieval: install Eigen 3.4 (Debian package libeigen3-dev) and configure again\")")
   return()
 endif()
-install(TARGETS nerido_api nerido_retrieval nerido_scene nerido_emissivity nerido_radiance
+install(TARGETS ${nerido_installed_libraries}
         EXPORT neridoTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 foreach(header IN LISTS nerido_public_headers)
@@ -68,3 +76,7 @@ install(FILES ${PROJECT_BINARY_DIR}/neridoConfig.cmake ${PROJECT_BINARY_DIR}/ner
 file(RELATIVE_PATH nerido_pc_to_prefix "/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/")
 configure_file(cmake/nerido.pc.in ${PROJECT_BINARY_DIR}/nerido.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/nerido.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+if(nerido_have_vector)
+  configure_file(cmake/nerido-vector.pc.in ${PROJECT_BINARY_DIR}/nerido-vector.pc @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/nerido-vector.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endif()

@@ -61,6 +61,15 @@ def contiguous_copy(array, shape):
     return np.array(np.broadcast_to(array, shape), dtype=np.float32, order="C").reshape(-1)
 
 
+def loop_input(array, shape):
+    """What a compiled loop that repeats a single value reads for `array`
+    broadcast to `shape`: a one-element float32 copy when `array` holds one
+    value (no copy of the broadcast), else contiguous_copy(array, shape)."""
+    if array.size == 1:
+        return np.array(array, dtype=np.float32).reshape(-1)
+    return contiguous_copy(array, shape)
+
+
 def field_lines(names, indent=8):
     """Docstring lines "name  label, range" for scene fields, from the library's field table."""
     table = {name: (label, range_text) for name, label, range_text in _core.fields}

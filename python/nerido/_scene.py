@@ -7,8 +7,8 @@ from nerido._arrays import (
     ERROR_MODES as _ERROR_MODES,
     as_float32,
     broadcast_shape,
-    contiguous_copy,
     field_lines,
+    loop_input,
     mask_of,
     scene_error_text,
     thread_count,
@@ -62,11 +62,12 @@ def brightness_temperatures(
     given = (sst_c, altitude_m, air_c, wind_ms, rain_mmh, salinity_psu)
     named = {name: as_float32(name, value) for name, value in zip(_FIELDS, given)}
     shape = broadcast_shape([(name, array.shape) for name, array in named.items()])
-    flat = [contiguous_copy(array, shape) for array in named.values()]
+    flat = [loop_input(array, shape) for array in named.values()]
     out = np.empty(shape + (len(channels_ghz),), dtype=np.float32)
     first_bad = _core.scene_loop(*flat, out, errors == "raise", threads)
     if first_bad >= 0:
-        raise ValueError(scene_error_text([float(v[first_bad]) for v in flat], first_bad, shape))
+        values = [float(v[first_bad if v.size > 1 else 0]) for v in flat]
+        raise ValueError(scene_error_text(values, first_bad, shape))
     mask = mask_of(given, shape)
     if mask is not None:
         return np.ma.masked_array(out, mask=np.broadcast_to(mask[..., np.newaxis], out.shape))

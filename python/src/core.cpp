@@ -24,6 +24,9 @@
 
 #include "nerido/nerido.hpp"
 #include "nerido/outputs.hpp"
+#if NERIDO_HAVE_VECTOR
+#include "nerido/vector.hpp"
+#endif
 #if NERIDO_HAVE_NETCDF
 #include "flightfile/netcdf_input.hpp"
 #include "flightfile/units.hpp"
@@ -40,6 +43,24 @@ namespace {
 using Floats = py::array_t<float, py::array::c_style>;
 
 inline constexpr float quiet_nan = std::numeric_limits<float>::quiet_NaN();
+
+// An input of n elements, or of one that stands for all n (a scalar
+// broadcast: no n-element copy of it is made).
+struct Column {
+  const float* data;
+  std::size_t step;  // 1, or 0 for a single value
+  float operator[](std::size_t i) const noexcept { return data[i * step]; }
+};
+
+// `array` as a Column of n elements: it must hold n, or one.
+Column checked_column(const Floats& array, std::size_t n, const char* name) {
+  const auto size = static_cast<std::size_t>(array.size());
+  if (size != n && size != 1) {
+    throw py::value_error(std::string{"nerido._core: "} + name + " has " + std::to_string(size) +
+                          " elements, expected " + std::to_string(n) + " or 1");
+  }
+  return {array.data(), size == 1 ? 0U : 1U};
+}
 
 // Element count of an array, checked against the count the loop expects.
 std::size_t checked_size(const Floats& array, std::size_t expected, const char* name) {
@@ -122,31 +143,96 @@ void in_rounds(std::size_t n, std::size_t threads, std::size_t per_thread, const
   }
 }
 
-// Six brightness temperatures per scene into `out` (n x 6). An invalid scene
+#if NERIDO_HAVE_VECTOR
+// Scenes a block hands to the span API at a time.
+inline constexpr std::size_t scenes_per_span = 512;
+
+// The fields a Scene holds: the five of every scene, then the salinity.
+inline constexpr std::size_t scene_input_count = nerido::scene_field_count + 1;
+static_assert(static_cast<std::size_t>(nerido::SceneField::salinity_psu) ==
+                  nerido::scene_field_count &&
+              sizeof(nerido::Scene) == scene_input_count * sizeof(float));
+
+// The scenes [begin, end) on a vector path, a span at a time, as the
+// scalar loop computes them: an invalid scene stops the block (its index
+// into `stopped`, the scenes before it computed) or gets six NaNs.
+// `fields` in the field table's order, the salinity last.
+void vector_block(const std::array<Column, scene_input_count>& fields, float* tb, std::size_t begin,
+                  std::size_t end, bool stop_at_invalid, nerido::simd::Path path,
+                  std::size_t& stopped) {
+  std::array<nerido::Scene, scenes_per_span> scenes{};
+  std::array<bool, scenes_per_span> invalid{};
+  std::array<std::array<float, nerido::channel_count>, scenes_per_span> rows{};
+  // The field table read once: in_range of each field, inline.
+  std::array<const nerido::FieldRange*, scene_input_count> ranges{};
+  for (std::size_t k = 0; k < ranges.size(); ++k) {
+    ranges[k] = &nerido::field_range(static_cast<nerido::SceneField>(k));
+  }
+  const auto is_invalid = [&](std::size_t i) {
+    bool valid = true;
+    for (std::size_t k = 0; k < ranges.size(); ++k) {
+      const nerido::FieldRange& r = *ranges[k];
+      const float v = fields[k][i];
+      valid = valid && (r.low_inclusive ? v >= r.low : v > r.low) && v <= r.high;
+    }
+    return !valid;
+  };
+  for (std::size_t first = begin; first < end; first += scenes_per_span) {
+    std::size_t n = std::min(scenes_per_span, end - first);
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::size_t k = first + i;
+      scenes[i] = {fields[0][k], fields[1][k], fields[2][k],
+                   fields[3][k], fields[4][k], fields[5][k]};
+      invalid[i] = is_invalid(k);
+      if (invalid[i] && stop_at_invalid) {
+        stopped = k;
+        n = i;
+        break;
+      }
+    }
+    // Never throws here: the path is supported and the spans are equal.
+    nerido::simd::brightness_temperatures(std::span(scenes).first(n), std::span(rows).first(n),
+                                          path);
+    for (std::size_t i = 0; i < n; ++i) {
+      if (invalid[i]) {
+        rows[i].fill(quiet_nan);
+      }
+      std::copy(rows[i].begin(), rows[i].end(), tb + (first + i) * nerido::channel_count);
+    }
+    if (stopped < end) {
+      return;
+    }
+  }
+}
+#endif
+
+// Six brightness temperatures per scene into `out` (n x 6), from inputs of
+// n elements or of one (a value for every scene). An invalid scene
 // either stops the loop (the index of the first is returned) or gets six
 // NaNs. Returns -1 when no scene stopped it. On `threads` threads (see
-// thread_count), each with its own emissivity cache.
+// thread_count), each on the vector path of <nerido/vector.hpp> where the
+// module has one (the scalar path's bits), else with an emissivity cache.
 std::ptrdiff_t scene_loop(const Floats& sst_c, const Floats& altitude_m, const Floats& air_c,
                           const Floats& wind_ms, const Floats& rain_mmh, const Floats& salinity_psu,
                           py::array_t<float, py::array::c_style> out, bool stop_at_invalid,
                           int threads) {
-  const auto n = static_cast<std::size_t>(sst_c.size());
-  checked_size(altitude_m, n, "altitude_m");
-  checked_size(air_c, n, "air_c");
-  checked_size(wind_ms, n, "wind_ms");
-  checked_size(rain_mmh, n, "rain_mmh");
-  checked_size(salinity_psu, n, "salinity_psu");
-  if (static_cast<std::size_t>(out.size()) != n * nerido::channel_count) {
+  if (out.size() % static_cast<py::ssize_t>(nerido::channel_count) != 0) {
     throw py::value_error("nerido._core: the output must hold six values per scene");
   }
-  const float* sst = sst_c.data();
-  const float* altitude = altitude_m.data();
-  const float* air = air_c.data();
-  const float* wind = wind_ms.data();
-  const float* rain = rain_mmh.data();
-  const float* salinity = salinity_psu.data();
+  const auto n = static_cast<std::size_t>(out.size()) / nerido::channel_count;
+  const Column sst = checked_column(sst_c, n, "sst_c");
+  const Column altitude = checked_column(altitude_m, n, "altitude_m");
+  const Column air = checked_column(air_c, n, "air_c");
+  const Column wind = checked_column(wind_ms, n, "wind_ms");
+  const Column rain = checked_column(rain_mmh, n, "rain_mmh");
+  const Column salinity = checked_column(salinity_psu, n, "salinity_psu");
   float* tb = out.mutable_data();
   const std::size_t blocks = thread_count(threads, n);
+#if NERIDO_HAVE_VECTOR
+  // Decided once per process; a bad NERIDO_SIMD raises ValueError here,
+  // before any thread starts.
+  const nerido::simd::Path path = nerido::simd::active_path();
+#endif
 
   // The first invalid scene of each block, or n.
   std::vector<std::size_t> stopped(blocks, n);
@@ -154,6 +240,13 @@ std::ptrdiff_t scene_loop(const Floats& sst_c, const Floats& altitude_m, const F
   in_rounds(
       n, blocks, scenes_per_round,
       [&](std::size_t b, std::size_t begin, std::size_t end) {
+#if NERIDO_HAVE_VECTOR
+        if (path != nerido::simd::Path::scalar) {
+          vector_block({sst, altitude, air, wind, rain, salinity}, tb, begin, end, stop_at_invalid,
+                       path, stopped[b]);
+          return;
+        }
+#endif
         nerido::EmissivityCache cache;
         for (std::size_t i = begin; i < end; ++i) {
           const nerido::Scene scene{sst[i], altitude[i], air[i], wind[i], rain[i], salinity[i]};
@@ -292,6 +385,7 @@ py::tuple retrieval_loop(const Floats& tb_k, const Floats& sst_c, const Floats& 
 
 std::vector<std::string> retrieval_status_names() {
   std::vector<std::string> names;
+  names.reserve(static_cast<std::size_t>(nerido::retrieval_status_count));
   for (int s = 0; s < nerido::retrieval_status_count; ++s) {
     names.emplace_back(nerido::status_name(static_cast<nerido::RetrievalStatus>(s)));
   }
@@ -405,6 +499,14 @@ PYBIND11_MODULE(_core, m) {
         py::arg("out").noconvert(), py::arg("stop_at_invalid"), py::arg("threads"));
   m.def("scene_error", &scene_error);
   m.def("field_error", &field_error, py::arg("name"), py::arg("value"));
+  // The path scene_loop takes: "scalar", "avx2" or "avx512" (NERIDO_SIMD).
+  m.def("simd_path", [] {
+#if NERIDO_HAVE_VECTOR
+    return std::string(nerido::simd::path_name(nerido::simd::active_path()));
+#else
+    return std::string("scalar");
+#endif
+  });
 
 #if NERIDO_HAVE_RETRIEVAL
   m.attr("has_retrieval") = true;

@@ -280,6 +280,24 @@ def test_own_threads_equal_one_thread(threads, n):
     np.testing.assert_array_equal(bits(result), bits(serial))
 
 
+# A single value is handed to the compiled loop once, not broadcast: the
+# same bits as the full array, and a bad element elsewhere still reported.
+@pytest.mark.parametrize("field", ["sst_c", "salinity_psu"])
+@pytest.mark.parametrize("single", [np.float32(0.05), np.float32(36), np.full((1, 1), 40.0)])
+def test_a_single_value_equals_its_broadcast(field, single):
+    wind = valid(2001, "wind_ms")
+    given = {**WORKED, "wind_ms": wind, field: single}
+    full = {**given, field: np.full(wind.shape, np.float32(single).reshape(-1)[0])}
+    for threads in (1, 3):
+        np.testing.assert_array_equal(
+            bits(nerido.brightness_temperatures(**given, threads=threads)).reshape(-1, 6),
+            bits(nerido.brightness_temperatures(**full, threads=threads)),
+        )
+    wind[5] = 200.0
+    with pytest.raises(ValueError, match=r"wind_ms = 200 .*index \((0, )?5,?\)"):
+        nerido.brightness_temperatures(**given)
+
+
 @pytest.mark.parametrize("threads", THREAD_COUNTS)
 def test_own_threads_broadcast(threads):
     sst = valid((5, 1, 1), "sst_c")

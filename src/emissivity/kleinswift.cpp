@@ -11,9 +11,6 @@
 namespace nerido::emissivity {
 namespace {
 
-// pi/2 in single precision: the phase of a purely imaginary eps - sin^2(theta).
-inline constexpr float right_angle_rad = 1.5707964f;
-
 // Square as the model forms it: pow(x, 2.0) of the C library, stored in
 // single precision. (Not x * x: the two can differ in the last bit.)
 float pow_square(double x) noexcept { return to_single(dmath::pow(x, 2.0)); }
@@ -106,11 +103,6 @@ void reflectivities(Evaluation& ev) noexcept {
   horizontal_reflectivity(ev);
   vertical_reflectivity(ev);
 }
-
-// Largest magnitude of a base of the vertical formula's squares that keeps
-// every square and their sums below 2^122, far below the float overflow at
-// 2^128.
-inline constexpr double square_base_limit = 0x1p60;
 
 // True when vertical_reflectivity would certainly give a finite value, so
 // that rv - rv is exactly +0 without computing rv. Sufficient, not

@@ -15,6 +15,12 @@ namespace nerido::emissivity {
 inline constexpr float ocean_salinity = default_salinity_psu;
 // Degrees to radians, pi/180 in single precision.
 inline constexpr float radians_per_degree = 0.017453292f;
+// pi/2 in single precision: the phase of a purely imaginary eps - sin^2(theta).
+inline constexpr float right_angle_rad = 1.5707964f;
+// Largest magnitude of a base of the vertical formula's squares that keeps
+// every square and their sums below 2^122, far below the float overflow at
+// 2^128 (the test that the vertical reflectivity is finite).
+inline constexpr double square_base_limit = 0x1p60;
 // Selector value that picks the vertical-polarisation formula in klsw_loop;
 // every other value picks the horizontal one.
 inline constexpr std::int32_t vertical_selector = 20;

@@ -16,7 +16,10 @@ namespace nerido {
 // The double holding exactly the single-precision value of a coefficient.
 // Coefficients are written as float literals (`coef(88.045f)`) so that the
 // double arithmetic sees the value the model was fitted with, not the decimal.
-[[nodiscard]] constexpr double coef(float value) noexcept { return static_cast<double>(value); }
+// Evaluated at compile time only: no object file holds a copy of it, so the
+// vector kernels' files, compiled for their own instruction sets, share no
+// function with the rest of the library (src/vector/kernel.hpp).
+[[nodiscard]] consteval double coef(float value) noexcept { return static_cast<double>(value); }
 
 // Widens a stored float to double before any arithmetic on it (exact).
 [[nodiscard]] constexpr double wide(float value) noexcept { return static_cast<double>(value); }
