@@ -47,6 +47,7 @@ struct Scene {
   float air_c;       // flight-level air temperature (degrees Celsius)
   float wind_ms;     // surface wind speed (m/s)
   float rain_mmh;    // rain rate (mm/h)
+
   // Sea-surface salinity (psu). The sea-water permittivity was fitted over
   // about 4 to 35 psu; below 0.1 its fresh-water static permittivity applies.
   float salinity_psu = default_salinity_psu;
@@ -86,6 +87,7 @@ struct FieldRange {
   float high;                      // always inclusive
   std::string_view cf_units;       // the unit as UDUNITS-2 and CF files spell it, e.g. "m s-1"
   std::string_view standard_name;  // its CF standard name; empty where CF has none
+
   // An optional field's value when none is given; nothing for the five
   // every scene gives.
   std::optional<float> default_value;

@@ -70,13 +70,15 @@ struct Observation {
   float sst_c;       // sea-surface temperature (degrees Celsius), -2 to 45
   float altitude_m;  // radar altitude (m), above 0 and up to 16000
   float air_c;       // flight-level air temperature (degrees Celsius), -70 to 45
+
   // Optional, each with its default (the field table's, <nerido/nerido.hpp>):
   // sea-surface salinity (psu), 0 to 40, as Scene::salinity_psu
   float salinity_psu = default_salinity_psu;
+
   // The aircraft's roll and pitch (degrees), -90 to 90 each; the radiometer
   // looks off nadir by acos(cos roll * cos pitch). NaN is invalid input.
   float roll_deg = 0.0f;
-  float pitch_deg = 0.0f;
+  float pitch_deg = 0.0f;  // the pitch, as roll_deg
 };
 
 // How a retrieval ended. When several apply, the first in this order is
@@ -129,6 +131,7 @@ struct KelvinRange {
   float low;   // inclusive
   float high;  // inclusive
 };
+// Each channel's noise.
 inline constexpr KelvinRange noise_range_k{0.01f, 100.0f};
 // The model errors may also be 0 (none).
 inline constexpr KelvinRange model_error_range_k{0.0f, 100.0f};
@@ -156,6 +159,7 @@ struct RetrievalOptions {
   // give wind and rain to about 1e-4 on noise-free data, far inside 1 sigma.
   double step_tolerance = 1e-6;
   double reduction_tolerance = 1e-6;  // see step_tolerance
+
   // The largest off-nadir angle (degrees) of a record that is fitted with
   // the nadir model, 0 to max_off_nadir_limit_deg.
   float max_off_nadir_deg = 5.0f;
