@@ -62,6 +62,7 @@ Column checked_column(const Floats& array, std::size_t n, const char* name) {
   return {array.data(), size == 1 ? 0U : 1U};
 }
 
+#if NERIDO_HAVE_RETRIEVAL
 // Element count of an array, checked against the count the loop expects.
 std::size_t checked_size(const Floats& array, std::size_t expected, const char* name) {
   const auto size = static_cast<std::size_t>(array.size());
@@ -71,6 +72,7 @@ std::size_t checked_size(const Floats& array, std::size_t expected, const char* 
   }
   return size;
 }
+#endif
 
 // The threads a loop of n elements runs on: `threads` (0: one per core as
 // std::thread::hardware_concurrency counts them), at most n, at least 1.
