@@ -510,21 +510,22 @@ PYBIND11_MODULE(_core, m) {
 #endif
   });
 
+  // The retrieval's option ranges and defaults (constants of its header, so
+  // also there for retrieve's signature in a build without the retrieval).
+  m.attr("max_off_nadir_deg") = nerido::RetrievalOptions{}.max_off_nadir_deg;
+  m.attr("max_off_nadir_limit_deg") = nerido::max_off_nadir_limit_deg;
+  m.attr("noise_range_k") = py::make_tuple(nerido::noise_range_k.low, nerido::noise_range_k.high);
+  m.attr("model_error_range_k") =
+      py::make_tuple(nerido::model_error_range_k.low, nerido::model_error_range_k.high);
 #if NERIDO_HAVE_RETRIEVAL
   m.attr("has_retrieval") = true;
   m.attr("retrieval_status_names") = retrieval_status_names();
-  // RetrievalOptions::max_off_nadir_deg: its default and its largest value.
-  m.attr("max_off_nadir_deg") = nerido::RetrievalOptions{}.max_off_nadir_deg;
-  m.attr("max_off_nadir_limit_deg") = nerido::max_off_nadir_limit_deg;
   m.def("retrieval_loop", &retrieval_loop, py::arg("tb_k").noconvert(),
         py::arg("sst_c").noconvert(), py::arg("altitude_m").noconvert(),
         py::arg("air_c").noconvert(), py::arg("salinity_psu").noconvert(),
         py::arg("roll_deg").noconvert(), py::arg("pitch_deg").noconvert(), py::arg("noise_k"),
         py::arg("model_error_k"), py::arg("max_off_nadir_deg"), py::arg("stop_at_invalid"),
         py::arg("threads"));
-  m.attr("noise_range_k") = py::make_tuple(nerido::noise_range_k.low, nerido::noise_range_k.high);
-  m.attr("model_error_range_k") =
-      py::make_tuple(nerido::model_error_range_k.low, nerido::model_error_range_k.high);
 #else
   m.attr("has_retrieval") = false;
 #endif
