@@ -113,13 +113,7 @@ InvalidReason invalid_reason(const Observation& observation,
   return InvalidReason::none;
 }
 
-std::optional<FitProblem> make_problem(const Observation& observation,
-                                       const RetrievalOptions& options) {
-  std::optional<FitProblem> problem;  // returned without a copy
-  if (invalid_reason(observation, options) != InvalidReason::none) {
-    return problem;
-  }
-  FitProblem& p = problem.emplace();
+void fill_problem(FitProblem& p, const Observation& observation, const RetrievalOptions& options) {
   for (std::size_t i = 0; i < max_channels; ++i) {
     const float tb = observation.tb_k[i];
     if (std::isnan(tb)) {
@@ -137,6 +131,14 @@ std::optional<FitProblem> make_problem(const Observation& observation,
   }
   fill_constants(p, observation.sst_c, observation.altitude_m, observation.air_c,
                  observation.salinity_psu);
+}
+
+std::optional<FitProblem> make_problem(const Observation& observation,
+                                       const RetrievalOptions& options) {
+  std::optional<FitProblem> problem;  // returned without a copy
+  if (invalid_reason(observation, options) == InvalidReason::none) {
+    fill_problem(problem.emplace(), observation, options);
+  }
   return problem;
 }
 

@@ -46,6 +46,11 @@ struct FitProblem {
 // roll and pitch (each -90 to 90 degrees).
 [[nodiscard]] double off_nadir_deg(const Observation& observation) noexcept;
 
+// Fills a value-initialised problem from an observation that invalid_reason
+// accepts (unchecked: the retrieval checks first, once).
+void fill_problem(FitProblem& problem, const Observation& observation,
+                  const RetrievalOptions& options);
+
 // The problem of an observation, or nothing when invalid_reason gives one.
 [[nodiscard]] std::optional<FitProblem> make_problem(const Observation& observation,
                                                      const RetrievalOptions& options);

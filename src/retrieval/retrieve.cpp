@@ -427,8 +427,9 @@ Retrieval retrieve(const Observation& observation, const RetrievalOptions& optio
   if (!level && retrieval::off_nadir_deg(observation) > wide(options.max_off_nadir_deg)) {
     return no_fit(RetrievalStatus::off_nadir, InvalidReason::none);
   }
-  const std::optional<FitProblem> problem = retrieval::make_problem(observation, options);
-  const FitProblem& p = *problem;
+  FitProblem problem{};
+  retrieval::fill_problem(problem, observation, options);
+  const FitProblem& p = problem;
   Fitter fitter(p, options);
   const Fit solution = solve(p, fitter);
   const Point at{solution.at.wind_ms, solution.at.rain_mmh};
