@@ -42,6 +42,17 @@ struct Sequence {
 
 // Whole scenes: the range corners and edges of each field, then random
 // scenes with flight-like and extreme values.
+// The i-th random scene of a table: SST, altitude (one in five low), air,
+// wind (one in three at most 40 m/s), rain (one in seven none).
+std::vector<float> random_scene(Sequence& seq, int i) {
+  const float sst = seq.uniform(-2.0f, 45.0f);
+  const float h = i % 5 == 0 ? seq.uniform(1.0f, 1200.0f) : seq.uniform(1.0f, 16000.0f);
+  const float air = seq.uniform(-70.0f, 45.0f);
+  const float wind = i % 3 == 0 ? seq.uniform(0.0f, 40.0f) : seq.uniform(0.0f, 150.0f);
+  const float rain = i % 7 == 0 ? 0.0f : seq.uniform(0.0f, 150.0f);
+  return {sst, h, air, wind, rain};
+}
+
 void emit_scenes() {
   std::printf(
       "# Pinned scenes: sst_c altitude_m air_c wind_ms rain_mmh : Tb of the six channels (K).\n");
@@ -58,12 +69,7 @@ void emit_scenes() {
   }
   Sequence seq;
   for (int i = 0; i < 172; ++i) {
-    const float sst = seq.uniform(-2.0f, 45.0f);
-    const float h = i % 5 == 0 ? seq.uniform(1.0f, 1200.0f) : seq.uniform(1.0f, 16000.0f);
-    const float air = seq.uniform(-70.0f, 45.0f);
-    const float wind = i % 3 == 0 ? seq.uniform(0.0f, 40.0f) : seq.uniform(0.0f, 150.0f);
-    const float rain = i % 7 == 0 ? 0.0f : seq.uniform(0.0f, 150.0f);
-    emit('S', {sst, h, air, wind, rain});
+    emit('S', random_scene(seq, i));
   }
 }
 
@@ -82,13 +88,9 @@ void emit_salinity_scenes() {
   }
   Sequence seq{20261209u};
   for (int i = 0; i < 246; ++i) {
-    const float sst = seq.uniform(-2.0f, 45.0f);
-    const float h = i % 5 == 0 ? seq.uniform(1.0f, 1200.0f) : seq.uniform(1.0f, 16000.0f);
-    const float air = seq.uniform(-70.0f, 45.0f);
-    const float wind = i % 3 == 0 ? seq.uniform(0.0f, 40.0f) : seq.uniform(0.0f, 150.0f);
-    const float rain = i % 7 == 0 ? 0.0f : seq.uniform(0.0f, 150.0f);
-    const float salinity = i % 4 == 0 ? seq.uniform(0.0f, 1.0f) : seq.uniform(0.0f, 40.0f);
-    emit('W', {sst, h, air, wind, rain, salinity});
+    std::vector<float> scene = random_scene(seq, i);
+    scene.push_back(i % 4 == 0 ? seq.uniform(0.0f, 1.0f) : seq.uniform(0.0f, 40.0f));
+    emit('W', scene);
   }
 }
 
